@@ -1,0 +1,70 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "run/result.h"
+#include "run/tool_process.h"
+
+namespace lotrix {
+
+// A modal message for the user. `Information` boxes carry no icon.
+struct Notice {
+  enum class Kind { Information, Failure, Error };
+  Kind kind = Kind::Information;
+  std::string title;
+  std::string text;
+};
+
+Notice DoneNotice();
+Notice ErrorNotice(const RunError& error);
+Notice FailureNotice(const ToolExit& exit);
+
+// What the run action needs from the window that hosts it. Texts cross this boundary in the
+// system's narrow encoding: file-name bytes on Linux, UTF-8 on Windows.
+class RunHost {
+ public:
+  virtual ~RunHost() = default;
+
+  virtual std::string PathText() = 0;
+  virtual std::string SampleSizeText() = 0;
+  // The user's locale's decimal separator, for reading the sample size.
+  virtual std::string DecimalSeparator() = 0;
+  // Blocks until a window event arrives or a handle in `wake` becomes ready (at once when
+  // events are already pending), then processes every pending window event. Events may start
+  // another run from in here.
+  virtual void ProcessPendingEvents(const WakeSet& wake) = 0;
+  // Shows `notice` modally and returns once the user has dismissed it.
+  virtual void ShowNotice(const Notice& notice) = 0;
+  // The window was closed during a run, and the last run has now been announced.
+  virtual void EndProgram() = 0;
+};
+
+// The Run button's action: start the sampler on the two fields, wait for it to end while the
+// window stays live, and say how it went. A click during the wait starts a run nested inside
+// this one, whose notice therefore comes first.
+class RunAction {
+ public:
+  explicit RunAction(std::string toolFolder = ApplicationFolder());
+
+  void Run(RunHost& host);
+
+  // The window has been closed. True when the program may end now; otherwise it ends once the
+  // runs under way have ended and been announced, through RunHost::EndProgram().
+  bool RequestEnd();
+
+  // Turns of the wait loops so far, summed over all runs; each turn blocks until it is woken.
+  unsigned long WaitTurns() const { return waitTurns_; }
+
+ private:
+  void Wait(RunHost& host, ToolProcess& tool);
+
+  std::string toolFolder_;
+  // Tools being waited for, outermost first. Every wait drains all their error pipes, so an
+  // outer tool never stalls on a full pipe while an inner run waits.
+  std::vector<ToolProcess*> waiting_;
+  bool endRequested_ = false;
+  unsigned long waitTurns_ = 0;
+};
+
+}  // namespace lotrix

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "run/is_running.h"
+#include "run/result.h"
+
+namespace lotrix {
+
+#ifdef _WIN32
+using WaitHandle = void*;
+#else
+using WaitHandle = int;
+#endif
+
+// What should end a blocking wait for window events early: handles that become ready when a
+// tool ends or has output to drain. `pollSoon` asks for a short timer instead, where the
+// system offers no handle for a process's end.
+struct WakeSet {
+  std::vector<WaitHandle> handles;
+  bool pollSoon = false;
+};
+
+// How a tool ended. `errorTail` holds the last bytes that it wrote to its standard error.
+struct ToolExit {
+  bool signalled = false;
+  int code = 0;  // exit status, or the signal's number
+  std::string errorTail;
+
+  bool Succeeded() const { return !signalled && code == 0; }
+};
+
+// The folder that holds this program's executable, without a trailing separator except at a
+// root.
+std::string ApplicationFolder();
+
+// One started sampler: hidden, with no input, its output discarded and the tail of its
+// standard error kept; in a session of its own, so that it outlives the front end.
+class ToolProcess {
+ public:
+  // How much of the tool's standard error is kept.
+  static constexpr std::size_t kErrorTailBytes = 4096;
+
+  static Result<ToolProcess> Start(const std::string& folder, const std::string& path,
+                                   std::int16_t size);
+
+  ToolProcess(ToolProcess&& other) noexcept;
+  ToolProcess& operator=(ToolProcess&&) = delete;
+  ~ToolProcess();
+
+  ProcessId Id() const { return id_; }
+
+  // Adds what should wake a wait: the tool's standard error while it is open and, when
+  // `withEnd`, the handle that becomes ready when the tool ends.
+  void AddWakeHandles(WakeSet& wake, bool withEnd) const;
+
+  // Reads whatever the tool has written to its standard error, without blocking.
+  void DrainErrors();
+
+  // Reaps the ended tool and reports how it ended. Call once, after IsRunning() said false.
+  ToolExit Finish();
+
+ private:
+  ToolProcess() = default;
+  void KeepErrorBytes(const char* data, std::size_t size);
+
+  ProcessId id_ = 0;
+#ifdef _WIN32
+  void* process_ = nullptr;
+  void* errorRead_ = nullptr;
+#else
+  int endFd_ = -1;    // pidfd: readable once the tool has ended
+  int errorFd_ = -1;  // read end of the tool's standard error
+#endif
+  std::string errorTail_;
+  bool errorTruncated_ = false;
+};
+
+}  // namespace lotrix

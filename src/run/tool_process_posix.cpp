@@ -1,0 +1,187 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "run/command_line.h"
+#include "run/tool_process.h"
+
+extern char** environ;
+
+namespace lotrix {
+namespace {
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// A descriptor that is readable once the process has ended; -1 where the kernel has none.
+int OpenEndFd(ProcessId id) {
+#ifdef SYS_pidfd_open
+  const long fd = syscall(SYS_pidfd_open, id, 0);
+  if (fd >= 0) {
+    fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    return static_cast<int>(fd);
+  }
+#else
+  (void)id;
+#endif
+  return -1;
+}
+
+RunError StartError(int error, const std::string& tool) {
+  if (error == ENOENT) {
+    return {53, "File not found", "The sampler \"" + tool + "\" was not found."};
+  }
+  return {error, std::strerror(error), "The sampler \"" + tool + "\" could not be started."};
+}
+
+// posix_spawn's attribute and file-action objects, destroyed on every way out.
+struct SpawnSetup {
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+  SpawnSetup() {
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_init(&actions);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+}  // namespace
+
+std::string ApplicationFolder() {
+  std::error_code error;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return ".";
+  return exe.parent_path().string();
+}
+
+Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::string& path,
+                                       std::int16_t size) {
+  const std::vector<std::string> arguments = BuildArgumentVector(folder, path, size);
+  std::array<char*, 4> argv = {const_cast<char*>(arguments[0].c_str()),
+                               const_cast<char*>(arguments[1].c_str()),
+                               const_cast<char*>(arguments[2].c_str()), nullptr};
+
+  int errorPipe[2];
+  if (pipe2(errorPipe, O_CLOEXEC) != 0) return StartError(errno, arguments[0]);
+
+  SpawnSetup setup;
+  // The tool gets no input, no console output and no descriptor of ours but its standard
+  // error; dup2 clears close-on-exec on the copy it makes.
+  posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&setup.actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&setup.actions, errorPipe[1], 2);
+  posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+  // A session of its own keeps the terminal's Ctrl-C away from it; signals that this program
+  // blocks or ignores are reset for it.
+  sigset_t none;
+  sigset_t all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&setup.attributes, &none);
+  posix_spawnattr_setsigdefault(&setup.attributes, &all);
+  posix_spawnattr_setflags(&setup.attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(),
+                                environ);
+  close(errorPipe[1]);
+  if (error != 0) {
+    close(errorPipe[0]);
+    return StartError(error, arguments[0]);
+  }
+
+  ToolProcess tool;
+  tool.id_ = pid;
+  tool.errorFd_ = errorPipe[0];
+  fcntl(tool.errorFd_, F_SETFL, fcntl(tool.errorFd_, F_GETFL) | O_NONBLOCK);
+  tool.endFd_ = OpenEndFd(pid);
+  return Result<ToolProcess>(std::move(tool));
+}
+
+ToolProcess::ToolProcess(ToolProcess&& other) noexcept
+    : id_(std::exchange(other.id_, 0)),
+      endFd_(std::exchange(other.endFd_, -1)),
+      errorFd_(std::exchange(other.errorFd_, -1)),
+      errorTail_(std::move(other.errorTail_)),
+      errorTruncated_(other.errorTruncated_) {}
+
+ToolProcess::~ToolProcess() {
+  CloseFd(endFd_);
+  CloseFd(errorFd_);
+}
+
+void ToolProcess::AddWakeHandles(WakeSet& wake, bool withEnd) const {
+  if (errorFd_ >= 0) wake.handles.push_back(errorFd_);
+  if (!withEnd) return;
+  if (endFd_ >= 0) {
+    wake.handles.push_back(endFd_);
+  } else {
+    wake.pollSoon = true;
+  }
+}
+
+void ToolProcess::DrainErrors() {
+  char buffer[16384];
+  while (errorFd_ >= 0) {
+    const ssize_t got = read(errorFd_, buffer, sizeof buffer);
+    if (got > 0) {
+      KeepErrorBytes(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+      CloseFd(errorFd_);  // end of file: nothing more will come, and it must not wake us again
+    } else if (errno == EAGAIN) {
+      return;
+    }
+  }
+}
+
+void ToolProcess::KeepErrorBytes(const char* data, std::size_t size) {
+  errorTail_.append(data, size);
+  if (errorTail_.size() > kErrorTailBytes) {
+    errorTail_.erase(0, errorTail_.size() - kErrorTailBytes);
+    errorTruncated_ = true;
+  }
+}
+
+ToolExit ToolProcess::Finish() {
+  ToolExit result;
+  int status = 0;
+  pid_t reaped;
+  do {
+    reaped = waitpid(id_, &status, WNOHANG);
+  } while (reaped < 0 && errno == EINTR);
+  if (reaped == id_) {
+    result.signalled = WIFSIGNALED(status);
+    result.code = result.signalled ? WTERMSIG(status) : WEXITSTATUS(status);
+  }
+  // What the tool wrote last is in the pipe now. A process that it left behind may hold the
+  // pipe open, so this takes what is there and does not wait for the end of it.
+  DrainErrors();
+  CloseFd(errorFd_);
+  CloseFd(endFd_);
+  if (errorTruncated_) {
+    const auto firstBreak = errorTail_.find('\n');
+    errorTail_.erase(0, firstBreak == std::string::npos ? 0 : firstBreak + 1);
+  }
+  result.errorTail = std::move(errorTail_);
+  return result;
+}
+
+}  // namespace lotrix

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "run/run_action.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSocketNotifier;
+
+// The one window: the input file, the sample size, "Browse" and "Run". Its behaviour lives in
+// the run action; the window reads its fields for it, pumps events while it waits and shows
+// its notices.
+class Form1 : public QWidget, private lotrix::RunHost {
+  Q_OBJECT
+
+ public:
+  explicit Form1(std::string toolFolder = lotrix::ApplicationFolder(), QWidget* parent = nullptr);
+  ~Form1() override;
+
+ signals:
+  // The window has been closed and no run is under way any more: time to end the program.
+  void endRequested();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private slots:
+  void Command1_Click();
+  void Command2_Click();
+
+ private:
+  std::string PathText() override;
+  std::string SampleSizeText() override;
+  std::string DecimalSeparator() override;
+  void ProcessPendingEvents(const lotrix::WakeSet& wake) override;
+  void ShowNotice(const lotrix::Notice& notice) override;
+  void EndProgram() override;
+
+  QLineEdit* Text1;
+  QPushButton* Command1;
+  QLineEdit* Text2;
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Label3;
+  QPushButton* Command2;
+
+  lotrix::RunAction runAction_;
+  // The notifiers of the innermost wait in progress; an outer wait's are switched off while an
+  // inner one runs.
+  std::vector<std::unique_ptr<QSocketNotifier>>* wakeNotifiers_ = nullptr;
+};

@@ -1,0 +1,92 @@
+#include "run/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using lotrix::BuildCommandLine;
+
+// Splits a command line the way Windows' own parser does for every argument but the first:
+// 2n backslashes and a quote give n backslashes and toggle quoting; 2n+1 backslashes and a
+// quote give n backslashes and a literal quote; other backslashes are literal.
+std::vector<std::string> WindowsArguments(const std::string& line) {
+  std::vector<std::string> arguments;
+  std::string current;
+  bool inQuotes = false;
+  bool inArgument = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    std::size_t backslashes = 0;
+    while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
+    if (i < line.size() && line[i] == '"') {
+      current.append(backslashes / 2, '\\');
+      inArgument = true;
+      if (backslashes % 2 == 1) {
+        current += '"';
+      } else if (inQuotes && i + 1 < line.size() && line[i + 1] == '"') {
+        current += '"';
+        ++i;
+      } else {
+        inQuotes = !inQuotes;
+      }
+      continue;
+    }
+    current.append(backslashes, '\\');
+    inArgument = inArgument || backslashes > 0;
+    if (i == line.size()) break;
+    if ((line[i] == ' ' || line[i] == '\t') && !inQuotes) {
+      if (inArgument) arguments.push_back(current);
+      current.clear();
+      inArgument = false;
+    } else {
+      current += line[i];
+      inArgument = true;
+    }
+  }
+  if (inArgument) arguments.push_back(current);
+  return arguments;
+}
+
+TEST(CommandLine, IsTheExactStringForOrdinaryPaths) {
+  const std::string line = BuildCommandLine("C:\\Tools", "D:\\corpus\\lines.txt", 30);
+  EXPECT_EQ(line, "\"C:\\Tools\\lotrix\"  \"D:\\corpus\\lines.txt\" 30");
+  EXPECT_EQ(line.size(), 43u);
+
+  EXPECT_EQ(BuildCommandLine("C:\\", "a b.txt", -5), "\"C:\\\\lotrix\"  \"a b.txt\" -5");
+  EXPECT_EQ(BuildCommandLine("C:\\Tools", "", 0), "\"C:\\Tools\\lotrix\"  \"\" 0");
+  EXPECT_EQ(BuildCommandLine("C:\\Tools", "x", -32768), "\"C:\\Tools\\lotrix\"  \"x\" -32768");
+}
+
+TEST(CommandLine, AwkwardPathsReadBackAsOneExactArgument) {
+  const std::string paths[] = {
+      "D:\\corpus\\",        "D:\\corpus\\\\",       "say \"hi\".txt",  "a\\\"b",
+      "\"",                  "\\",                   "trailing space ", "x\\\\\"\\\\y\\",
+      "tab\there",           "\"\" \"\"",            "中文 目录\\行.txt",
+  };
+  for (const std::string& path : paths) {
+    const std::string line = BuildCommandLine("C:\\Tools", path, 30);
+    const auto arguments = WindowsArguments(line);
+    ASSERT_EQ(arguments.size(), 3u) << line;
+    EXPECT_EQ(arguments[1], path) << line;
+    EXPECT_EQ(arguments[2], "30") << line;
+  }
+}
+
+TEST(CommandLine, QuotingEscapesOnlyWhatItMust) {
+  EXPECT_EQ(lotrix::QuoteArgument("D:\\dir\\"), "\"D:\\dir\\\\\"");
+  EXPECT_EQ(lotrix::QuoteArgument("a\"b"), "\"a\\\"b\"");
+  EXPECT_EQ(lotrix::QuoteArgument("a\\\\b"), "\"a\\\\b\"");
+}
+
+TEST(ArgumentVector, CarriesThePathUntouched) {
+  const std::string path = "two  spaces \"q\" $HOME\nnew line \xc3\xa9.txt";
+  const auto argv = lotrix::BuildArgumentVector("/opt/lotrix", path, -7);
+  ASSERT_EQ(argv.size(), 3u);
+  EXPECT_EQ(argv[0], "/opt/lotrix/lotrix");
+  EXPECT_EQ(argv[1], path);
+  EXPECT_EQ(argv[2], "-7");
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+#include "run/tool_process.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "fake_tool.h"
+#include "run/command_line.h"
+
+namespace {
+
+using lotrix::ToolExit;
+using lotrix::ToolProcess;
+
+// Waits for the tool the simplest way: poll until the probe says it has ended.
+ToolExit RunToEnd(ToolProcess& tool) {
+  while (lotrix::IsRunning(tool.Id())) {
+    tool.DrainErrors();
+    usleep(1000);
+  }
+  return tool.Finish();
+}
+
+TEST(ToolProcess, StartsTheToolBesideUsWithTheExactArguments) {
+  fake::TempDir dir;
+  fake::Apply({.record = dir / "args", .report = dir / "report"});
+  const std::string path = dir / fake::AwkwardName();
+
+  auto tool = ToolProcess::Start(lotrix::ApplicationFolder(), path, -12);
+  ASSERT_TRUE(tool) << tool.error().detail;
+  const ToolExit exit = RunToEnd(*tool);
+  EXPECT_TRUE(exit.Succeeded());
+
+  const std::vector<std::string> expected = {path, "-12"};
+  EXPECT_EQ(fake::ReadArguments(dir / "args"), expected);
+}
+
+TEST(ToolProcess, TheToolRunsDetachedWithNothingOfOurs) {
+  fake::TempDir dir;
+  fake::Apply({.report = dir / "report"});
+  auto tool = ToolProcess::Start(lotrix::ApplicationFolder(), "x", 30);
+  ASSERT_TRUE(tool);
+  const lotrix::ProcessId id = tool->Id();
+  RunToEnd(*tool);
+
+  auto report = fake::ReadReport(dir / "report");
+  EXPECT_EQ(report["pid"], std::to_string(id));
+  EXPECT_EQ(report["sid"], std::to_string(id)) << "not in a session of its own";
+  EXPECT_EQ(report["fds"], "0,1,2");
+  EXPECT_EQ(report["stdin"], "/dev/null");
+  EXPECT_EQ(report["stdout"], "/dev/null");
+  // Reaped: no zombie is left behind.
+  EXPECT_EQ(waitpid(id, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(ToolProcess, ReportsHowTheToolEnded) {
+  fake::Apply({.status = 3, .lastWords = "lotrix: corpus.txt: No such file"});
+  auto failed = ToolProcess::Start(lotrix::ApplicationFolder(), "x", 30);
+  ASSERT_TRUE(failed);
+  ToolExit exit = RunToEnd(*failed);
+  EXPECT_FALSE(exit.Succeeded());
+  EXPECT_FALSE(exit.signalled);
+  EXPECT_EQ(exit.code, 3);
+  EXPECT_EQ(exit.errorTail, "lotrix: corpus.txt: No such file\n");
+
+  fake::Apply({.signal = SIGKILL});
+  auto killed = ToolProcess::Start(lotrix::ApplicationFolder(), "x", 30);
+  ASSERT_TRUE(killed);
+  exit = RunToEnd(*killed);
+  EXPECT_TRUE(exit.signalled);
+  EXPECT_EQ(exit.code, SIGKILL);
+}
+
+TEST(ToolProcess, KeepsOnlyTheTailOfAChattyToolsErrors) {
+  // A megabyte is far more than a pipe holds: the tool ends only if we keep reading.
+  fake::Apply({.stderrBytes = 1 << 20, .lastWords = "the last line"});
+  auto tool = ToolProcess::Start(lotrix::ApplicationFolder(), "x", 30);
+  ASSERT_TRUE(tool);
+  const ToolExit exit = RunToEnd(*tool);
+  EXPECT_LE(exit.errorTail.size(), ToolProcess::kErrorTailBytes);
+  EXPECT_TRUE(exit.errorTail.ends_with("\nthe last line\n"));
+  // Only whole lines: the cut falls on a line break.
+  EXPECT_EQ(exit.errorTail.find_first_not_of('x'), 99u);
+}
+
+TEST(ToolProcess, AMissingToolIsFileNotFoundWithItsFullPath) {
+  fake::TempDir dir;
+  auto tool = ToolProcess::Start(dir.path().string(), "x", 30);
+  ASSERT_FALSE(tool);
+  EXPECT_EQ(tool.error().number, 53);
+  EXPECT_EQ(tool.error().description, "File not found");
+  EXPECT_NE(tool.error().detail.find(dir / "lotrix"), std::string::npos) << tool.error().detail;
+}
+
+TEST(ToolProcess, AToolThatCannotRunGivesTheSystemsError) {
+  fake::TempDir dir;
+  std::ofstream(dir / "lotrix") << "not a program";
+  chmod((dir / "lotrix").c_str(), 0644);
+  auto tool = ToolProcess::Start(dir.path().string(), "x", 30);
+  ASSERT_FALSE(tool);
+  EXPECT_EQ(tool.error().number, EACCES);
+  EXPECT_EQ(tool.error().description, std::strerror(EACCES));
+}
+
+}  // namespace
