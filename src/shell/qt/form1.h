@@ -22,6 +22,9 @@ class Form1 : public QWidget, private lotrix::RunHost {
   explicit Form1(std::string toolFolder = lotrix::ApplicationFolder(), QWidget* parent = nullptr);
   ~Form1() override;
 
+  // Turns of the run waits so far: each should be a wake-up for a reason, never a spin.
+  unsigned long WaitTurns() const { return runAction_.WaitTurns(); }
+
  signals:
   // The window has been closed and no run is under way any more: time to end the program.
   void endRequested();
