@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <functional>
@@ -23,6 +24,7 @@ class FakeWindow : public lotrix::RunHost {
   int endCalls = 0;
   // Runs at the start of a turn: what the user does while the tool runs.
   std::function<void(int turn)> onTurn;
+  std::function<void()> onNotice;
   int turns = 0;
 
   std::string PathText() override { return path; }
@@ -36,7 +38,10 @@ class FakeWindow : public lotrix::RunHost {
     for (const int handle : wake.handles) fds.push_back({handle, POLLIN, 0});
     poll(fds.data(), fds.size(), wake.pollSoon ? 10 : -1);
   }
-  void ShowNotice(const Notice& notice) override { notices.push_back(notice); }
+  void ShowNotice(const Notice& notice) override {
+    if (onNotice) onNotice();
+    notices.push_back(notice);
+  }
   void EndProgram() override {
     ++endCalls;
     ASSERT_FALSE(notices.empty()) << "the program ended before its last notice";
@@ -45,19 +50,23 @@ class FakeWindow : public lotrix::RunHost {
 
 TEST(RunAction, SaysDoneWhenTheToolHasEnded) {
   fake::TempDir dir;
-  fake::Apply({.record = dir / "args", .ended = dir / "ended", .delayMs = 200});
+  fake::Apply({.record = dir / "args", .report = dir / "report", .delayMs = 200});
   FakeWindow window;
   window.path = dir / "lines.txt";
   window.sampleSize = " 030 ";
-  window.onTurn = [&](int) { EXPECT_FALSE(std::filesystem::exists(dir / "ended")); };
+  bool goneAtNotice = false;
+  window.onNotice = [&] {
+    const pid_t tool = std::stoi(fake::ReadReport(dir / "report")["pid"]);
+    goneAtNotice = kill(tool, 0) != 0 && errno == ESRCH;
+  };
   RunAction action;
   action.Run(window);
+  EXPECT_TRUE(goneAtNotice);
 
   ASSERT_EQ(window.notices.size(), 1u);
   EXPECT_EQ(window.notices[0].kind, Notice::Kind::Information);
   EXPECT_EQ(window.notices[0].title, "information");
   EXPECT_EQ(window.notices[0].text, "Done!");
-  EXPECT_TRUE(std::filesystem::exists(dir / "ended"));
   const std::vector<std::string> expected = {dir / "lines.txt", "30"};
   EXPECT_EQ(fake::ReadArguments(dir / "args"), expected);
   // Woken by the tool's end, not by polling: a handful of turns for 200 ms.
@@ -103,11 +112,11 @@ TEST(RunAction, AFailingToolIsNotReportedAsDone) {
             "The sampler failed with exit status 2.\n\nIt said:\n"
             "lotrix: -5: the sample size must not be negative");
 
-  fake::Apply({.signal = SIGSEGV});
+  fake::Apply({.signal = SIGTERM});
   action.Run(window);
   ASSERT_EQ(window.notices.size(), 2u);
   EXPECT_EQ(window.notices[1].text,
-            "The sampler was ended by signal 11 (SIGSEGV).\n\nIt wrote no error message.");
+            "The sampler was ended by signal 15 (SIGTERM).\n\nIt wrote no error message.");
 }
 
 TEST(RunAction, NestedRunsAnnounceInnermostFirstWithoutSpinning) {

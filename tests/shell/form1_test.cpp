@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 
@@ -113,7 +114,7 @@ class Form1Test : public QObject {
 
   void runStartsTheToolWithTheExactArgumentsAndSaysDoneAfterItEnded() {
     fake::TempDir dir;
-    fake::Apply({.record = dir / "args", .ended = dir / "ended", .delayMs = 300});
+    fake::Apply({.record = dir / "args", .report = dir / "report", .delayMs = 300});
     Form1 window;
     window.show();
     const std::string path = dir / fake::AwkwardName();
@@ -121,10 +122,15 @@ class Form1Test : public QObject {
     Control<QLineEdit>(window, "Text2")->setText(QStringLiteral(" 030 "));
 
     BoxAnswerer answerer;
-    answerer.onBox = [&](const Box&) { QVERIFY(std::filesystem::exists(dir / "ended")); };
+    bool toolGone = false;
+    answerer.onBox = [&](const Box&) {
+      const pid_t tool = std::stoi(fake::ReadReport(dir / "report")["pid"]);
+      toolGone = kill(tool, 0) != 0 && errno == ESRCH;
+    };
     Click(window, "Command2");
 
     QCOMPARE(answerer.boxes.size(), 1);
+    QVERIFY2(toolGone, "the box came before the tool had ended");
     const Box& done = answerer.boxes[0];
     QCOMPARE(done.text, QStringLiteral("Done!"));
     QCOMPARE(done.title, QStringLiteral("information"));

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -73,6 +74,11 @@ Form1::Form1(std::string toolFolder, QWidget* parent)
   Label2 =
       Place<QLabel>(this, "Label2", QStringLiteral("Input File"), Twips(360, 960, 810, 240));
   Label3 = Place<QLabel>(this, "Label3", QStringLiteral("lines"), Twips(2520, 1560, 375, 255));
+  // The widths were measured with another renderer; where this one sets the serif a pixel
+  // wider, the label grows rather than cut off its last letter.
+  for (QLabel* label : {Label1, Label2, Label3}) {
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+  }
   Command2 = Place<QPushButton>(this, "Command2", QStringLiteral("Run"),
                                 Twips(5520, 1440, 855, 375));
 
