@@ -1,0 +1,99 @@
+#include "random.h"
+
+#include <cmath>
+#include <random>
+
+namespace lotrix {
+namespace {
+
+std::uint64_t SplitMix64(std::uint64_t& x) {
+  std::uint64_t z = (x += 0x9e3779b97f4a7c15ULL);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+std::uint64_t RotateLeft(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+
+constexpr double kLn2Hi = 6.93147180369123816490e-01;  // ln 2, split so that n * kLn2Hi is exact
+constexpr double kLn2Lo = 1.90821492927058770002e-10;
+
+// 2 atanh(f) = log((1 + f) / (1 - f)), by its series; |f| <= 0.1716 here, where 12 terms reach
+// the last bit.
+double TwiceAtanh(double f) {
+  const double s = f * f;
+  double sum = 0.0;
+  for (int n = 12; n >= 1; --n) sum = (sum + 1.0 / (2 * n + 1)) * s;
+  return 2.0 * f * (1.0 + sum);
+}
+
+}  // namespace
+
+Random::Random(std::uint64_t seed) {
+  for (auto& word : state_) word = SplitMix64(seed);
+}
+
+std::uint64_t Random::Next() {
+  const std::uint64_t result = RotateLeft(state_[1] * 5, 7) * 9;
+  const std::uint64_t t = state_[1] << 17;
+  state_[2] ^= state_[0];
+  state_[3] ^= state_[1];
+  state_[1] ^= state_[2];
+  state_[0] ^= state_[3];
+  state_[2] ^= t;
+  state_[3] = RotateLeft(state_[3], 45);
+  return result;
+}
+
+double Random::Uniform() {
+  return (static_cast<double>(Next() >> 11) + 0.5) * 0x1.0p-53;
+}
+
+std::uint64_t Random::Below(std::uint64_t bound) {
+  __extension__ using Wide = unsigned __int128;
+  Wide product = static_cast<Wide>(Next()) * bound;
+  auto low = static_cast<std::uint64_t>(product);
+  if (low < bound) {
+    const std::uint64_t threshold = (0 - bound) % bound;
+    while (low < threshold) {
+      product = static_cast<Wide>(Next()) * bound;
+      low = static_cast<std::uint64_t>(product);
+    }
+  }
+  return static_cast<std::uint64_t>(product >> 64);
+}
+
+double Log(double x) {
+  int exponent = 0;
+  double m = std::frexp(x, &exponent);  // exact: x = m * 2^exponent, m in [0.5, 1)
+  if (m < 0.70710678118654752440) {
+    m *= 2.0;
+    --exponent;
+  }
+  // m in [0.707, 1.414): log m = 2 atanh((m - 1) / (m + 1)).
+  return exponent * kLn2Hi + (TwiceAtanh((m - 1.0) / (m + 1.0)) + exponent * kLn2Lo);
+}
+
+double LogOneMinus(double w) {
+  if (w >= 1.0) return -INFINITY;
+  // For small w, 1 - w would lose w's low bits; log(1 - w) = 2 atanh(-w / (2 - w)) keeps them.
+  if (w < 0.25) return TwiceAtanh(-w / (2.0 - w));
+  return Log(1.0 - w);
+}
+
+double ExpNonPositive(double x) {
+  if (x < -745.0) return 0.0;
+  // x = n ln 2 + r with |r| <= ln2 / 2; e^r by its Taylor series, then scaled by 2^n exactly.
+  const double n = std::nearbyint(x / kLn2Hi);
+  const double r = (x - n * kLn2Hi) - n * kLn2Lo;
+  double sum = 1.0;
+  for (int k = 18; k >= 1; --k) sum = 1.0 + sum * r / k;
+  return std::ldexp(sum, static_cast<int>(n));
+}
+
+std::uint64_t FreshSeed() {
+  std::random_device device;
+  return (static_cast<std::uint64_t>(device()) << 32) | device();
+}
+
+}  // namespace lotrix
