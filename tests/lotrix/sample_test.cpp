@@ -1,0 +1,134 @@
+#include "sample.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "fake_tool.h"
+
+namespace {
+
+using fake::ReadFile;
+
+std::string Numbered(int lines, const std::string& ending = "\n") {
+  std::string text;
+  for (int i = 0; i < lines; ++i) text += "line " + std::to_string(i) + ending;
+  return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size() - 1;
+    lines.push_back(text.substr(start, end + 1 - start));
+  }
+  return lines;
+}
+
+class SampleTest : public ::testing::Test {
+ protected:
+  fake::TempDir dir;
+
+  // Samples `size` lines of a file holding `text`, and returns the sample's bytes.
+  std::string SampleOf(const std::string& text, std::uint64_t size, std::uint64_t seed = 1) {
+    const std::string input = dir / "input.txt";
+    std::ofstream(input, std::ios::binary) << text;
+    lotrix::SampleRequest request{input, dir / "sample.txt", size, seed, {}};
+    const auto report = lotrix::Sample(request);
+    EXPECT_TRUE(report) << (report ? "" : report.error().reason);
+    return ReadFile(dir / "sample.txt");
+  }
+};
+
+TEST_F(SampleTest, TakesExactlyNDistinctLinesInInputOrder) {
+  const std::string text = Numbered(1000);
+  const auto all = Lines(text);
+  for (std::uint64_t seed = 1; seed <= 20; ++seed) {
+    const auto lines = Lines(SampleOf(text, 30, seed));
+    ASSERT_EQ(lines.size(), 30u);
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const auto at = std::find(all.begin(), all.end(), lines[i]);
+      ASSERT_NE(at, all.end()) << lines[i];
+      const auto index = static_cast<std::size_t>(at - all.begin());
+      if (i > 0) {
+        EXPECT_GT(index, last) << "out of order or repeated";
+      }
+      last = index;
+    }
+  }
+}
+
+TEST_F(SampleTest, TheSameSeedGivesTheSameSample) {
+  const std::string text = Numbered(100000);
+  EXPECT_EQ(SampleOf(text, 4, 42), SampleOf(text, 4, 42));
+  EXPECT_NE(SampleOf(text, 4, 42), SampleOf(text, 4, 43));
+  // Fixed for good: a seed means this sample on every platform.
+  EXPECT_EQ(SampleOf(text, 4, 42), "line 53475\nline 58346\nline 65901\nline 73362\n");
+}
+
+TEST_F(SampleTest, ShortFilesAreWrittenWhole) {
+  EXPECT_EQ(SampleOf("", 30), "");
+  EXPECT_EQ(SampleOf("only\n", 30), "only\n");
+  EXPECT_EQ(SampleOf("a\nb\n", 0), "");
+  const std::string text = Numbered(12);
+  EXPECT_EQ(SampleOf(text, 30), text);
+  const auto report = lotrix::Sample({dir / "input.txt", dir / "s", 30, 1, {}});
+  EXPECT_EQ(report->lines, 12u);
+  EXPECT_EQ(report->written, 12u);
+}
+
+TEST_F(SampleTest, LinesKeepTheirEndingsAndALastLineGetsTheFilesOwn) {
+  EXPECT_EQ(SampleOf("a\r\nb\r\nc", 3), "a\r\nb\r\nc\r\n");
+  EXPECT_EQ(SampleOf("a\nb\nc", 3), "a\nb\nc\n");
+  EXPECT_EQ(SampleOf("lone", 1), "lone\n");
+  EXPECT_EQ(SampleOf("a\r\nb\n", 2), "a\r\nb\n");
+  EXPECT_EQ(SampleOf(std::string("nul\0byte\n\0\n", 11), 2), std::string("nul\0byte\n\0\n", 11));
+  // A blank line is a line.
+  EXPECT_EQ(SampleOf("\n\n\n", 3), "\n\n\n");
+}
+
+TEST_F(SampleTest, AUtf8MarkStaysInFrontAndIsNoPartOfALine) {
+  const std::string mark = "\xEF\xBB\xBF";
+  EXPECT_EQ(SampleOf(mark + "\xE4\xB8\xAD\n\xE6\x96\x87\n", 2), mark + "\xE4\xB8\xAD\n\xE6\x96\x87\n");
+  std::set<std::string> seen;
+  for (std::uint64_t seed = 1; seed <= 40; ++seed) seen.insert(SampleOf(mark + "a\nb\n", 1, seed));
+  EXPECT_EQ(seen, (std::set<std::string>{mark + "a\n", mark + "b\n"}));
+  EXPECT_EQ(SampleOf(mark, 5), "");
+}
+
+TEST_F(SampleTest, Utf16IsSplitOnWholeUnitsInEitherByteOrder) {
+  // U+010A has a 0x0A byte that is no newline; each file has three lines.
+  const std::string le = std::string("\xFF\xFE", 2) + std::string("\x0A\x01\x0D\x00\x0A\x00", 6) +
+                         std::string("b\x00\x0A\x00", 4) + std::string("c\x00", 2);
+  const std::string be = std::string("\xFE\xFF", 2) + std::string("\x01\x0A\x00\x0D\x00\x0A", 6) +
+                         std::string("\x00" "b\x00\x0A", 4) + std::string("\x00" "c", 2);
+  EXPECT_EQ(SampleOf(le, 3), le + std::string("\x0D\x00\x0A\x00", 4));
+  EXPECT_EQ(SampleOf(be, 3), be + std::string("\x00\x0D\x00\x0A", 4));
+  std::set<std::string> seen;
+  for (std::uint64_t seed = 1; seed <= 60; ++seed) seen.insert(SampleOf(le, 1, seed));
+  EXPECT_EQ(seen.size(), 3u);
+  EXPECT_TRUE(seen.contains(std::string("\xFF\xFE\x0A\x01\x0D\x00\x0A\x00", 8)));
+}
+
+TEST_F(SampleTest, LinesLongerThanAnyBufferComeThroughWhole) {
+  const std::string huge(10 << 20, 'x');
+  EXPECT_EQ(SampleOf("short\n" + huge + "\nend\n", 3), "short\n" + huge + "\nend\n");
+  EXPECT_EQ(SampleOf(huge, 1), huge + "\n");
+  // Lines that straddle the reads, each wanted line beginning right after a read's last byte.
+  const std::string lines = Numbered(200000);
+  EXPECT_EQ(SampleOf(lines, 200000), lines);
+}
+
+TEST(DefaultOutputPath, PutsTheSampleBesideTheInput) {
+  EXPECT_EQ(lotrix::DefaultOutputPath("lines.txt", 30), "lines_sample30.txt");
+  EXPECT_EQ(lotrix::DefaultOutputPath("/data/notes", 30), "/data/notes_sample30");
+  EXPECT_EQ(lotrix::DefaultOutputPath("d/a.tar.gz", 5), "d/a.tar_sample5.gz");
+  EXPECT_EQ(lotrix::DefaultOutputPath("/data/corpus v2/hits.txt", 0),
+            "/data/corpus v2/hits_sample0.txt");
+}
+
+}  // namespace
