@@ -100,7 +100,8 @@ int main(int argc, char* argv[]) {
   }
   const std::string folder = argv[1];
   const int longMs = std::atoi(argv[2]) * 1000;
-  const std::string ended = (std::filesystem::temp_directory_path() / "lotrix-bench-ended").string();
+  const std::string ended =
+      (std::filesystem::temp_directory_path() / "lotrix-bench-ended").string();
 
   Form1 window(folder);
   window.show();
@@ -126,8 +127,10 @@ int main(int argc, char* argv[]) {
   }
   std::filesystem::remove(ended);
 
-  std::printf("waiting for a sampler that runs %d s      CPU (share of one core)   notice after exit (median of 9)\n",
-              longMs / 1000);
+  std::printf(
+      "waiting for a sampler that runs %d s      CPU (share of one core)   notice after exit "
+      "(median of 9)\n",
+      longMs / 1000);
   std::printf("  lotrixGUI                                  %6.2f %%                 %7.2f ms\n",
               100 * oursLong.cpuShare, Median(oursNotice));
   std::printf("  reference: probe-and-pump loop, no wait    %6.2f %%                 %7.2f ms\n",

@@ -26,8 +26,7 @@ class InputFile {
   bool IsSameFile(const std::string& path) const;
 
  private:
-  InputFile(std::string path, int fd, std::uint64_t size, std::uint64_t device,
-            std::uint64_t inode)
+  InputFile(std::string path, int fd, std::uint64_t size, std::uint64_t device, std::uint64_t inode)
       : path_(std::move(path)), fd_(fd), size_(size), device_(device), inode_(inode) {}
 
   std::string path_;

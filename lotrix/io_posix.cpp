@@ -23,9 +23,9 @@ Expected<std::size_t> ReadFully(int fd, const std::string& path, char* buffer, s
                                 std::optional<std::uint64_t> offset) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t got = offset ? pread(fd, buffer + done, size - done,
-                                       static_cast<off_t>(*offset + done))
-                               : read(fd, buffer + done, size - done);
+    const ssize_t got =
+        offset ? pread(fd, buffer + done, size - done, static_cast<off_t>(*offset + done))
+               : read(fd, buffer + done, size - done);
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;

@@ -23,9 +23,9 @@ written (nothing is left half-written), 2 when the command line is wrong.
 
 #include <algorithm>
 #include <charconv>
-#include <functional>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,8 +42,7 @@ constexpr int kUsageError = 2;
 constexpr std::uint64_t kProgressFrom = 64ull << 20;
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "lotrix: %s\nTry 'lotrix --help' for more information.\n",
-               message.c_str());
+  std::fprintf(stderr, "lotrix: %s\nTry 'lotrix --help' for more information.\n", message.c_str());
   return kUsageError;
 }
 

@@ -45,9 +45,7 @@ std::uint64_t Random::Next() {
   return result;
 }
 
-double Random::Uniform() {
-  return (static_cast<double>(Next() >> 11) + 0.5) * 0x1.0p-53;
-}
+double Random::Uniform() { return (static_cast<double>(Next() >> 11) + 0.5) * 0x1.0p-53; }
 
 std::uint64_t Random::Below(std::uint64_t bound) {
   __extension__ using Wide = unsigned __int128;

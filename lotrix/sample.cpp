@@ -24,7 +24,7 @@ struct Scan {
   TextFormat format;
   std::string mark;  // the byte-order mark, as it stands in the file
   std::uint64_t lines = 0;
-  bool crlf = false;  // the first line ends in CR LF
+  bool crlf = false;                  // the first line ends in CR LF
   std::vector<std::uint64_t> starts;  // where the chosen lines start
 };
 

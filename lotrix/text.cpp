@@ -25,14 +25,14 @@ __attribute__((target("avx2"))) inline std::uint32_t NewlineMask(const char* at)
 // Counting newlines is the whole cost of a pass over the input: 32 bytes a step, 4 steps
 // unrolled so that the comparisons overlap.
 __attribute__((target("avx2,popcnt"))) std::uint64_t CountByteAvx2(const char* data,
-                                                                    std::size_t size) {
+                                                                   std::size_t size) {
   std::uint64_t count = 0;
   std::size_t i = 0;
   for (; i + 128 <= size; i += 128) {
     const std::uint64_t low =
         NewlineMask(data + i) | static_cast<std::uint64_t>(NewlineMask(data + i + 32)) << 32;
-    const std::uint64_t high = NewlineMask(data + i + 64) |
-                               static_cast<std::uint64_t>(NewlineMask(data + i + 96)) << 32;
+    const std::uint64_t high =
+        NewlineMask(data + i + 64) | static_cast<std::uint64_t>(NewlineMask(data + i + 96)) << 32;
     count += static_cast<std::uint64_t>(_mm_popcnt_u64(low) + _mm_popcnt_u64(high));
   }
   for (; i + 32 <= size; i += 32) {

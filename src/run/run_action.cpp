@@ -38,16 +38,16 @@ std::string SignalName(int number) {
 Notice DoneNotice() { return {Notice::Kind::Information, "information", "Done!"}; }
 
 Notice ErrorNotice(const RunError& error) {
-  return {Notice::Kind::Error, "Lotrix",
-          "Error " + std::to_string(error.number) + ": " + error.description + "\n\n" +
-              error.detail};
+  return {
+      Notice::Kind::Error, "Lotrix",
+      "Error " + std::to_string(error.number) + ": " + error.description + "\n\n" + error.detail};
 }
 
 Notice FailureNotice(const ToolExit& exit) {
-  std::string text = exit.signalled ? "The sampler was ended by signal " +
-                                          std::to_string(exit.code) + SignalName(exit.code) + "."
-                                    : "The sampler failed with exit status " +
-                                          std::to_string(exit.code) + ".";
+  std::string text = exit.signalled
+                         ? "The sampler was ended by signal " + std::to_string(exit.code) +
+                               SignalName(exit.code) + "."
+                         : "The sampler failed with exit status " + std::to_string(exit.code) + ".";
   const std::string lastWords = LastLines(exit.errorTail, kShownErrorLines);
   text += lastWords.empty() ? "\n\nIt wrote no error message." : "\n\nIt said:\n" + lastWords;
   return {Notice::Kind::Failure, "Lotrix", std::move(text)};

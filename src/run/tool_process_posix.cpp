@@ -100,8 +100,8 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
                            POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(),
-                                environ);
+  const int error =
+      posix_spawn(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(), environ);
   close(errorPipe[1]);
   if (error != 0) {
     close(errorPipe[0]);

@@ -28,7 +28,8 @@ std::vector<std::uint64_t> Draw(std::uint64_t k, std::uint64_t n, std::uint64_t 
 double ChiSquare(const std::map<std::vector<std::uint64_t>, int>& counts, std::size_t cells,
                  double expected) {
   double sum = 0;
-  for (const auto& [cell, count] : counts) sum += (count - expected) * (count - expected) / expected;
+  for (const auto& [cell, count] : counts)
+    sum += (count - expected) * (count - expected) / expected;
   return sum + static_cast<double>(cells - counts.size()) * expected;  // cells never seen
 }
 
@@ -56,7 +57,9 @@ TEST(Random, PortableLogAndExpAgreeWithTheLibrary) {
     EXPECT_NEAR(lotrix::Log(x), std::log(x), 4e-16 * std::max(1.0, std::fabs(std::log(x)))) << x;
   }
   for (double w : {0.0, 1e-18, 1e-9, 0.1, 0.2499, 0.25, 0.5, 0.999999}) {
-    EXPECT_NEAR(lotrix::LogOneMinus(w), std::log1p(-w), 4e-16 * std::max(1e-18, std::fabs(std::log1p(-w))) + 1e-300) << w;
+    EXPECT_NEAR(lotrix::LogOneMinus(w), std::log1p(-w),
+                4e-16 * std::max(1e-18, std::fabs(std::log1p(-w))) + 1e-300)
+        << w;
   }
   for (double x : {0.0, -1e-12, -0.3, -1.0, -20.5, -700.0}) {
     EXPECT_NEAR(lotrix::ExpNonPositive(x), std::exp(x), 4e-16 * std::exp(x)) << x;
@@ -76,7 +79,8 @@ TEST(Reservoir, HoldsExactlyKDistinctItemsOrAllOfFewer) {
 }
 
 TEST(Reservoir, AGivenSeedAlwaysDrawsTheSameItems) {
-  EXPECT_EQ(Draw(5, 1000000, 42), (std::vector<std::uint64_t>{295950, 309794, 354837, 443208, 737921}));
+  EXPECT_EQ(Draw(5, 1000000, 42),
+            (std::vector<std::uint64_t>{295950, 309794, 354837, 443208, 737921}));
   EXPECT_NE(Draw(5, 1000000, 43), Draw(5, 1000000, 42));
 }
 

@@ -93,7 +93,8 @@ TEST_F(SampleTest, LinesKeepTheirEndingsAndALastLineGetsTheFilesOwn) {
 
 TEST_F(SampleTest, AUtf8MarkStaysInFrontAndIsNoPartOfALine) {
   const std::string mark = "\xEF\xBB\xBF";
-  EXPECT_EQ(SampleOf(mark + "\xE4\xB8\xAD\n\xE6\x96\x87\n", 2), mark + "\xE4\xB8\xAD\n\xE6\x96\x87\n");
+  EXPECT_EQ(SampleOf(mark + "\xE4\xB8\xAD\n\xE6\x96\x87\n", 2),
+            mark + "\xE4\xB8\xAD\n\xE6\x96\x87\n");
   std::set<std::string> seen;
   for (std::uint64_t seed = 1; seed <= 40; ++seed) seen.insert(SampleOf(mark + "a\nb\n", 1, seed));
   EXPECT_EQ(seen, (std::set<std::string>{mark + "a\n", mark + "b\n"}));
@@ -105,7 +106,14 @@ TEST_F(SampleTest, Utf16IsSplitOnWholeUnitsInEitherByteOrder) {
   const std::string le = std::string("\xFF\xFE", 2) + std::string("\x0A\x01\x0D\x00\x0A\x00", 6) +
                          std::string("b\x00\x0A\x00", 4) + std::string("c\x00", 2);
   const std::string be = std::string("\xFE\xFF", 2) + std::string("\x01\x0A\x00\x0D\x00\x0A", 6) +
-                         std::string("\x00" "b\x00\x0A", 4) + std::string("\x00" "c", 2);
+                         std::string(
+                             "\x00"
+                             "b\x00\x0A",
+                             4) +
+                         std::string(
+                             "\x00"
+                             "c",
+                             2);
   EXPECT_EQ(SampleOf(le, 3), le + std::string("\x0D\x00\x0A\x00", 4));
   EXPECT_EQ(SampleOf(be, 3), be + std::string("\x00\x0D\x00\x0A", 4));
   std::set<std::string> seen;

@@ -61,9 +61,17 @@ TEST(CommandLine, IsTheExactStringForOrdinaryPaths) {
 
 TEST(CommandLine, AwkwardPathsReadBackAsOneExactArgument) {
   const std::string paths[] = {
-      "D:\\corpus\\",        "D:\\corpus\\\\",       "say \"hi\".txt",  "a\\\"b",
-      "\"",                  "\\",                   "trailing space ", "x\\\\\"\\\\y\\",
-      "tab\there",           "\"\" \"\"",            "中文 目录\\行.txt",
+      "D:\\corpus\\",
+      "D:\\corpus\\\\",
+      "say \"hi\".txt",
+      "a\\\"b",
+      "\"",
+      "\\",
+      "trailing space ",
+      "x\\\\\"\\\\y\\",
+      "tab\there",
+      "\"\" \"\"",
+      "中文 目录\\行.txt",
   };
   for (const std::string& path : paths) {
     const std::string line = BuildCommandLine("C:\\Tools", path, 30);

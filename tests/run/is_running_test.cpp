@@ -27,8 +27,8 @@ void WaitUntilEnded(pid_t pid) {
 }
 
 std::size_t OpenDescriptorCount() {
-  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                                std::filesystem::directory_iterator()));
+  return static_cast<std::size_t>(std::distance(
+      std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
 }
 
 TEST(IsRunning, LiveProcessesAreRunning) {

@@ -67,20 +67,19 @@ Form1::Form1(std::string toolFolder, QWidget* parent)
 
   // Created in tab order, so that Tab walks path, Browse, sample size, Run.
   Text1 = Place<QLineEdit>(this, "Text1", QString(), Twips(1320, 840, 3975, 495));
-  Command1 = Place<QPushButton>(this, "Command1", QStringLiteral("Browse"),
-                                Twips(5520, 960, 855, 375));
+  Command1 =
+      Place<QPushButton>(this, "Command1", QStringLiteral("Browse"), Twips(5520, 960, 855, 375));
   Text2 = Place<QLineEdit>(this, "Text2", QStringLiteral("30"), Twips(1320, 1560, 1095, 375));
   Label1 = Place<QLabel>(this, "Label1", QStringLiteral("Sample"), Twips(360, 1560, 615, 240));
-  Label2 =
-      Place<QLabel>(this, "Label2", QStringLiteral("Input File"), Twips(360, 960, 810, 240));
+  Label2 = Place<QLabel>(this, "Label2", QStringLiteral("Input File"), Twips(360, 960, 810, 240));
   Label3 = Place<QLabel>(this, "Label3", QStringLiteral("lines"), Twips(2520, 1560, 375, 255));
   // The widths were measured with another renderer; where this one sets the serif a pixel
   // wider, the label grows rather than cut off its last letter.
   for (QLabel* label : {Label1, Label2, Label3}) {
     label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
   }
-  Command2 = Place<QPushButton>(this, "Command2", QStringLiteral("Run"),
-                                Twips(5520, 1440, 855, 375));
+  Command2 =
+      Place<QPushButton>(this, "Command2", QStringLiteral("Run"), Twips(5520, 1440, 855, 375));
 
   setTabOrder(Text1, Command1);
   setTabOrder(Command1, Text2);
