@@ -1,70 +1,35 @@
 #include "shell/qt/form1.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QLabel>
+#include <QFontInfo>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QApplication>
 #include <QTimer>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 
 #include "fake_tool.h"
+#include "window_driver.h"
 
 namespace {
 
-// A message box as the user saw it.
-struct Box {
-  QString title;
-  QString text;
-  QMessageBox::Icon icon;
-  QMessageBox::StandardButtons buttons;
-};
-
-// Answers every modal message box with OK as soon as it appears, after writing down what it
-// said and giving the test a look at the world at that moment.
-class BoxAnswerer : public QObject {
+// Counts the wake-ups that ready handles deliver to the application.
+class SocketEventCounter : public QObject {
  public:
-  QList<Box> boxes;
-  std::function<void(const Box&)> onBox;
-
-  BoxAnswerer() {
-    connect(&timer_, &QTimer::timeout, this, &BoxAnswerer::Look);
-    timer_.start(5);
+  int count = 0;
+  SocketEventCounter() { qApp->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::SockAct) ++count;
+    return false;
   }
-
- private:
-  void Look() {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible()) return;
-    boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-    if (onBox) onBox(boxes.last());
-    box->button(QMessageBox::Ok)->click();
-  }
-
-  QTimer timer_;
 };
 
 }  // namespace
 
 class Form1Test : public QObject {
   Q_OBJECT
-
- private:
-  template <class T>
-  static T* Control(Form1& window, const char* name) {
-    auto* control = window.findChild<T*>(QLatin1String(name));
-    if (!control) qFatal("no control %s", name);
-    return control;
-  }
-
-  static void Click(Form1& window, const char* name) {
-    Control<QPushButton>(window, name)->click();
-  }
 
  private slots:
   void startsEmptyWithThirtyAndTheFocusInThePath() {
@@ -77,6 +42,53 @@ class Form1Test : public QObject {
     QCOMPARE(QApplication::focusWidget(), Control<QLineEdit>(window, "Text1"));
     QCOMPARE(window.size(), QSize(480, 207));
     QVERIFY(!window.windowIcon().isNull());
+  }
+
+  void everyControlStandsWhereTheTableSays() {
+    struct Row {
+      const char* name;
+      const char* text;
+      int left, top, width, height;  // twips, 15 to a pixel
+    };
+    const Row table[] = {
+        {"Text1", "", 1320, 840, 3975, 495},       {"Command1", "Browse", 5520, 960, 855, 375},
+        {"Text2", "30", 1320, 1560, 1095, 375},    {"Label1", "Sample", 360, 1560, 615, 240},
+        {"Label2", "Input File", 360, 960, 810, 240}, {"Label3", "lines", 2520, 1560, 375, 255},
+        {"Command2", "Run", 5520, 1440, 855, 375},
+    };
+    Form1 window;
+    window.show();
+    QCOMPARE(window.minimumSize(), QSize(480, 207));
+    QCOMPARE(window.maximumSize(), QSize(480, 207));
+    for (const Row& row : table) {
+      auto* control = Control<QWidget>(window, row.name);
+      const QRect expected(row.left / 15, row.top / 15, row.width / 15, row.height / 15);
+      const QRect actual = control->geometry();
+      if (auto* label = qobject_cast<QLabel*>(control)) {
+        // A label may grow to the right where this renderer sets its text wider.
+        QCOMPARE(actual.topLeft(), expected.topLeft());
+        QCOMPARE(actual.height(), expected.height());
+        QCOMPARE(actual.width(), std::max(expected.width(), label->sizeHint().width()));
+        QCOMPARE(label->text(), QLatin1String(row.text));
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+      } else {
+        QCOMPARE(actual, expected);
+        QCOMPARE(control->property("text").toString(), QLatin1String(row.text));
+        QVERIFY(control->focusPolicy() & Qt::TabFocus);
+      }
+      const QFont font = control->font();
+      QCOMPARE(font.family(), QStringLiteral("Times New Roman"));
+      QCOMPARE(font.pointSizeF(), 10.5);
+      QCOMPARE(font.weight(), QFont::Normal);
+      QVERIFY(!font.italic() && !font.underline() && !font.strikeOut());
+      QVERIFY(QStringList({"Times New Roman", "Liberation Serif"})
+                  .contains(QFontInfo(font).family()));
+      QVERIFY(control->isEnabled());
+    }
+    for (const char* name : {"Command1", "Command2"}) {
+      QVERIFY(!Control<QPushButton>(window, name)->isDefault());
+      QVERIFY(!Control<QPushButton>(window, name)->autoDefault());
+    }
   }
 
   void tabWalksTheFieldsAndButtonsAndSkipsTheLabels() {
@@ -212,6 +224,28 @@ class Form1Test : public QObject {
     // Woken by the answerer's 5 ms timer (some 150 times) and a few times by the tools; a spin
     // through the 650 ms after the outer tool ended counts in the tens of thousands.
     QVERIFY2(window.WaitTurns() < 1000, QByteArray::number(qulonglong(window.WaitTurns())));
+  }
+
+  void anEndedToolDoesNotSpinTheModalLoopsInsideItsWait() {
+    // The tool ends while the user reads an error box of a second click on Run.
+    fake::Apply({.delayMs = 50});
+    Form1 window;
+    window.show();
+    SocketEventCounter counter;
+    BoxAnswerer answerer;
+    answerer.onBox = [&](const Box& box) {
+      if (box.text.startsWith("Error")) QTest::qWait(400);
+    };
+    QTimer::singleShot(20, &window, [&] {
+      Control<QLineEdit>(window, "Text2")->setText(QStringLiteral("abc"));
+      Click(window, "Command2");
+    });
+    Click(window, "Command2");
+    QCOMPARE(answerer.boxes.size(), 2);
+    QVERIFY(answerer.boxes[0].text.startsWith("Error 13"));
+    QCOMPARE(answerer.boxes[1].text, QStringLiteral("Done!"));
+    // The ended tool's handles are ready for all of those 400 ms; each may wake us once.
+    QVERIFY2(counter.count < 10, QByteArray::number(counter.count));
   }
 
   void closingDuringAWaitStillSaysDoneThenEnds() {

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +13,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <utility>
+#include <vector>
+
+#include "shell/qt/native_text.h"
+#include "shell/qt/open_file_dialog.h"
 
 namespace {
 
@@ -47,16 +50,13 @@ Control* Place(QWidget* window, const char* name, const QString& text, const QRe
   return control;
 }
 
-QString FromNative(const std::string& text) {
-  return QFile::decodeName(QByteArray::fromStdString(text));
-}
-
-std::string ToNative(const QString& text) { return QFile::encodeName(text).toStdString(); }
-
 }  // namespace
 
-Form1::Form1(std::string toolFolder, QWidget* parent)
-    : QWidget(parent), runAction_(std::move(toolFolder)) {
+Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dialog,
+             QWidget* parent)
+    : QWidget(parent),
+      CommonDialog1(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
+      runAction_(std::move(toolFolder)) {
   setWindowTitle(QStringLiteral("Lotrix"));
   QIcon icon;
   for (const int size : {16, 32, 48}) {
@@ -104,7 +104,7 @@ void Form1::closeEvent(QCloseEvent* event) {
   if (runAction_.RequestEnd()) emit endRequested();
 }
 
-void Form1::Command1_Click() {}
+void Form1::Command1_Click() { Text1->setText(FromNative(lotrix::Browse(*CommonDialog1))); }
 
 void Form1::Command2_Click() { runAction_.Run(*this); }
 
@@ -117,19 +117,16 @@ std::string Form1::DecimalSeparator() { return ToNative(QLocale::system().decima
 void Form1::ProcessPendingEvents(const lotrix::WakeSet& wake) {
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
   for (const int handle : wake.handles) {
-    notifiers.push_back(std::make_unique<QSocketNotifier>(handle, QSocketNotifier::Read));
+    auto& notifier =
+        notifiers.emplace_back(std::make_unique<QSocketNotifier>(handle, QSocketNotifier::Read));
+    // One wake-up each: the handle stays ready until the run reads it after this turn, and
+    // must not keep waking the loops nested in this turn (an inner run, a modal box).
+    connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+            [raw = notifier.get()] { raw->setEnabled(false); });
   }
   QTimer poll;
   if (wake.pollSoon) poll.start(kPollMilliseconds);
-
-  // An outer wait's notifiers stay off from here: its tool may have ended, and a ready handle
-  // that nobody reads would wake every later turn. That wait makes new ones on its next turn.
-  auto* outer = std::exchange(wakeNotifiers_, &notifiers);
-  if (outer) {
-    for (auto& notifier : *outer) notifier->setEnabled(false);
-  }
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  wakeNotifiers_ = outer;
 }
 
 void Form1::ShowNotice(const lotrix::Notice& notice) {

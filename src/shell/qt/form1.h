@@ -3,23 +3,25 @@
 #include <QWidget>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "browse/browse_action.h"
 #include "run/run_action.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSocketNotifier;
 
 // The one window: the input file, the sample size, "Browse" and "Run". Its behaviour lives in
-// the run action; the window reads its fields for it, pumps events while it waits and shows
-// its notices.
+// the Browse and Run actions; the window reads and writes its fields for them, pumps events
+// while a run waits and shows its notices.
 class Form1 : public QWidget, private lotrix::RunHost {
   Q_OBJECT
 
  public:
-  explicit Form1(std::string toolFolder = lotrix::ApplicationFolder(), QWidget* parent = nullptr);
+  // `dialog` stands in for the desktop's open-file dialog, where given.
+  explicit Form1(std::string toolFolder = lotrix::ApplicationFolder(),
+                 std::unique_ptr<lotrix::OpenFileDialog> dialog = nullptr,
+                 QWidget* parent = nullptr);
   ~Form1() override;
 
   // Turns of the run waits so far: each should be a wake-up for a reason, never a spin.
@@ -51,9 +53,7 @@ class Form1 : public QWidget, private lotrix::RunHost {
   QLabel* Label2;
   QLabel* Label3;
   QPushButton* Command2;
+  std::unique_ptr<lotrix::OpenFileDialog> CommonDialog1;
 
   lotrix::RunAction runAction_;
-  // The notifiers of the innermost wait in progress; an outer wait's are switched off while an
-  // inner one runs.
-  std::vector<std::unique_ptr<QSocketNotifier>>* wakeNotifiers_ = nullptr;
 };
