@@ -116,6 +116,7 @@ else
   wait "$gui"
   status=$?
   check "closing the window ends the program, with status 0" '[ $status -eq 0 ]'
+  [ $status -eq 0 ] || tail -n 80 "$work/gui.log" >&2
 fi
 
 echo "$passes passed, $failures failed"

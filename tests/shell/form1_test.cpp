@@ -1,11 +1,11 @@
 #include "shell/qt/form1.h"
 
-#include <QLabel>
+#include <QApplication>
 #include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
-#include <QApplication>
 #include <QTimer>
 #include <csignal>
 #include <filesystem>
@@ -51,8 +51,8 @@ class Form1Test : public QObject {
       int left, top, width, height;  // twips, 15 to a pixel
     };
     const Row table[] = {
-        {"Text1", "", 1320, 840, 3975, 495},       {"Command1", "Browse", 5520, 960, 855, 375},
-        {"Text2", "30", 1320, 1560, 1095, 375},    {"Label1", "Sample", 360, 1560, 615, 240},
+        {"Text1", "", 1320, 840, 3975, 495},          {"Command1", "Browse", 5520, 960, 855, 375},
+        {"Text2", "30", 1320, 1560, 1095, 375},       {"Label1", "Sample", 360, 1560, 615, 240},
         {"Label2", "Input File", 360, 960, 810, 240}, {"Label3", "lines", 2520, 1560, 375, 255},
         {"Command2", "Run", 5520, 1440, 855, 375},
     };
@@ -81,8 +81,8 @@ class Form1Test : public QObject {
       QCOMPARE(font.pointSizeF(), 10.5);
       QCOMPARE(font.weight(), QFont::Normal);
       QVERIFY(!font.italic() && !font.underline() && !font.strikeOut());
-      QVERIFY(QStringList({"Times New Roman", "Liberation Serif"})
-                  .contains(QFontInfo(font).family()));
+      QVERIFY(
+          QStringList({"Times New Roman", "Liberation Serif"}).contains(QFontInfo(font).family()));
       QVERIFY(control->isEnabled());
     }
     for (const char* name : {"Command1", "Command2"}) {

@@ -4,15 +4,11 @@
 
 #include "shell/qt/native_text.h"
 
-void QtOpenFileDialog::SetFileName(const std::string& name) {
-  fileName_ = FromNative(name);
-}
+void QtOpenFileDialog::SetFileName(const std::string& name) { fileName_ = FromNative(name); }
 
 void QtOpenFileDialog::ShowOpen() {
   const QString chosen = QFileDialog::getOpenFileName(parent_, QString(), fileName_);
   if (!chosen.isEmpty()) fileName_ = chosen;
 }
 
-std::string QtOpenFileDialog::FileName() const {
-  return ToNative(fileName_);
-}
+std::string QtOpenFileDialog::FileName() const { return ToNative(fileName_); }
