@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,11 +66,13 @@ class ToolProcess {
  private:
   ToolProcess() = default;
   void KeepErrorBytes(const char* data, std::size_t size);
+  std::string TakeErrorTail();
 
   ProcessId id_ = 0;
 #ifdef _WIN32
+  struct ErrorReader;  // overlapped reads from the tool's standard error
   void* process_ = nullptr;
-  void* errorRead_ = nullptr;
+  std::unique_ptr<ErrorReader> errors_;
 #else
   int endFd_ = -1;    // pidfd: readable once the tool has ended
   int errorFd_ = -1;  // read end of the tool's standard error

@@ -152,14 +152,6 @@ void ToolProcess::DrainErrors() {
   }
 }
 
-void ToolProcess::KeepErrorBytes(const char* data, std::size_t size) {
-  errorTail_.append(data, size);
-  if (errorTail_.size() > kErrorTailBytes) {
-    errorTail_.erase(0, errorTail_.size() - kErrorTailBytes);
-    errorTruncated_ = true;
-  }
-}
-
 ToolExit ToolProcess::Finish() {
   ToolExit result;
   int status = 0;
@@ -176,11 +168,7 @@ ToolExit ToolProcess::Finish() {
   DrainErrors();
   CloseFd(errorFd_);
   CloseFd(endFd_);
-  if (errorTruncated_) {
-    const auto firstBreak = errorTail_.find('\n');
-    errorTail_.erase(0, firstBreak == std::string::npos ? 0 : firstBreak + 1);
-  }
-  result.errorTail = std::move(errorTail_);
+  result.errorTail = TakeErrorTail();
   return result;
 }
 

@@ -15,38 +15,48 @@
 #include <utility>
 #include <vector>
 
+#include "shell/form1_layout.h"
 #include "shell/qt/native_text.h"
 #include "shell/qt/open_file_dialog.h"
 
 namespace {
 
-// The window's layout in twips, 15 to a pixel at 96 dpi; Qt's logical pixels follow the
-// desktop's scale factor from there.
-constexpr int kTwipsPerPixel = 15;
-constexpr int kClientWidth = 7200;
-constexpr int kClientHeight = 3105;
+namespace layout = lotrix::form1;
+
+// Qt's logical pixels are at 96 dpi and follow the desktop's scale factor from there.
+constexpr int kLogicalDpi = 96;
 
 // How soon to look again at a tool whose end the system cannot signal.
 constexpr int kPollMilliseconds = 10;
 
-QRect Twips(int left, int top, int width, int height) {
-  return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-          height / kTwipsPerPixel};
-}
+int Pixels(int twips) { return layout::Pixels(twips, kLogicalDpi); }
 
-QFont ControlFont() {
-  QFont font(QStringLiteral("Times New Roman"));
-  font.setPointSizeF(10.5);
+QWidget* Place(QWidget* window, const layout::Control& spec) {
+  const QString text = QString::fromUtf8(spec.text);
+  QWidget* control = nullptr;
+  switch (spec.kind) {
+    case layout::Kind::TextField:
+      control = new QLineEdit(text, window);
+      break;
+    case layout::Kind::Button:
+      control = new QPushButton(text, window);
+      break;
+    case layout::Kind::Label:
+      control = new QLabel(text, window);
+      break;
+  }
+  control->setObjectName(QLatin1String(spec.name));
+  QFont font(QString::fromUtf8(layout::kFontFamily));
+  font.setPointSizeF(layout::kFontTenthsOfPoint / 10.0);
   font.setWeight(QFont::Normal);
-  return font;
-}
-
-template <class Control>
-Control* Place(QWidget* window, const char* name, const QString& text, const QRect& where) {
-  auto* control = new Control(text, window);
-  control->setObjectName(QLatin1String(name));
-  control->setFont(ControlFont());
-  control->setGeometry(where);
+  control->setFont(font);
+  control->setGeometry(Pixels(spec.left), Pixels(spec.top), Pixels(spec.width),
+                       Pixels(spec.height));
+  if (spec.kind == layout::Kind::Label) {
+    // The widths were measured with another renderer; where this one sets the serif a pixel
+    // wider, the label grows rather than cut off its last letter.
+    control->resize(std::max(control->width(), control->sizeHint().width()), control->height());
+  }
   return control;
 }
 
@@ -57,33 +67,26 @@ Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dia
     : QWidget(parent),
       CommonDialog1(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
       runAction_(std::move(toolFolder)) {
-  setWindowTitle(QStringLiteral("Lotrix"));
+  setWindowTitle(QString::fromUtf8(layout::kCaption));
   QIcon icon;
   for (const int size : {16, 32, 48}) {
     icon.addFile(QStringLiteral(":/lotrix/lotrix-%1.png").arg(size), QSize(size, size));
   }
   setWindowIcon(icon);
-  setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
+  setFixedSize(Pixels(layout::kClientWidth), Pixels(layout::kClientHeight));
 
-  // Created in tab order, so that Tab walks path, Browse, sample size, Run.
-  Text1 = Place<QLineEdit>(this, "Text1", QString(), Twips(1320, 840, 3975, 495));
-  Command1 =
-      Place<QPushButton>(this, "Command1", QStringLiteral("Browse"), Twips(5520, 960, 855, 375));
-  Text2 = Place<QLineEdit>(this, "Text2", QStringLiteral("30"), Twips(1320, 1560, 1095, 375));
-  Label1 = Place<QLabel>(this, "Label1", QStringLiteral("Sample"), Twips(360, 1560, 615, 240));
-  Label2 = Place<QLabel>(this, "Label2", QStringLiteral("Input File"), Twips(360, 960, 810, 240));
-  Label3 = Place<QLabel>(this, "Label3", QStringLiteral("lines"), Twips(2520, 1560, 375, 255));
-  // The widths were measured with another renderer; where this one sets the serif a pixel
-  // wider, the label grows rather than cut off its last letter.
-  for (QLabel* label : {Label1, Label2, Label3}) {
-    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
-  }
-  Command2 =
-      Place<QPushButton>(this, "Command2", QStringLiteral("Run"), Twips(5520, 1440, 855, 375));
+  // Created in tab order, so that Tab walks path, Browse, sample size, Run; labels take no
+  // focus.
+  QWidget* controls[layout::kControlCount];
+  for (int i = 0; i < layout::kControlCount; ++i) controls[i] = Place(this, layout::kControls[i]);
+  Text1 = static_cast<QLineEdit*>(controls[layout::kText1]);
+  Command1 = static_cast<QPushButton*>(controls[layout::kCommand1]);
+  Text2 = static_cast<QLineEdit*>(controls[layout::kText2]);
+  Label1 = static_cast<QLabel*>(controls[layout::kLabel1]);
+  Label2 = static_cast<QLabel*>(controls[layout::kLabel2]);
+  Label3 = static_cast<QLabel*>(controls[layout::kLabel3]);
+  Command2 = static_cast<QPushButton*>(controls[layout::kCommand2]);
 
-  setTabOrder(Text1, Command1);
-  setTabOrder(Command1, Text2);
-  setTabOrder(Text2, Command2);
   // Neither button answers Enter: a field's Enter must not start a run.
   for (QPushButton* button : {Command1, Command2}) {
     button->setAutoDefault(false);

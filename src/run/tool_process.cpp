@@ -1,0 +1,22 @@
+#include "run/tool_process.h"
+
+namespace lotrix {
+
+void ToolProcess::KeepErrorBytes(const char* data, std::size_t size) {
+  errorTail_.append(data, size);
+  if (errorTail_.size() > kErrorTailBytes) {
+    errorTail_.erase(0, errorTail_.size() - kErrorTailBytes);
+    errorTruncated_ = true;
+  }
+}
+
+std::string ToolProcess::TakeErrorTail() {
+  // Where the start was cut off, the first line is a fragment: only whole lines are kept.
+  if (errorTruncated_) {
+    const auto firstBreak = errorTail_.find('\n');
+    errorTail_.erase(0, firstBreak == std::string::npos ? 0 : firstBreak + 1);
+  }
+  return std::move(errorTail_);
+}
+
+}  // namespace lotrix

@@ -1,0 +1,190 @@
+#include <windows.h>
+
+#include <atomic>
+#include <utility>
+
+#include "run/command_line.h"
+#include "run/tool_process.h"
+#include "run/wide_text.h"
+
+namespace lotrix {
+
+// The read end of the tool's standard error: a named pipe read with overlapped I/O, so that its
+// event can wake the wait for window messages when there is something to read.
+struct ToolProcess::ErrorReader {
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  HANDLE event = nullptr;
+  OVERLAPPED overlapped{};
+  char buffer[4096];
+  bool pending = false;
+
+  ~ErrorReader() {
+    if (pending) {
+      DWORD ignored = 0;
+      CancelIoEx(pipe, &overlapped);
+      GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+    }
+    if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+    if (event) CloseHandle(event);
+  }
+};
+
+namespace {
+
+RunError StartError(DWORD error, const std::string& tool) {
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return {53, "File not found", "The sampler \"" + tool + "\" was not found."};
+  }
+  return {static_cast<int>(error), SystemMessage(error),
+          "The sampler \"" + tool + "\" could not be started."};
+}
+
+// A pipe whose read end is ours, overlapped, and whose write end the tool inherits.
+bool MakeErrorPipe(HANDLE& readEnd, HANDLE& writeEnd) {
+  static std::atomic<unsigned> serial{0};
+  const std::wstring name = L"\\\\.\\pipe\\lotrix-" + std::to_wstring(GetCurrentProcessId()) +
+                            L"-" + std::to_wstring(++serial);
+  readEnd = CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0,
+      nullptr);
+  if (readEnd == INVALID_HANDLE_VALUE) return false;
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  writeEnd = CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (writeEnd != INVALID_HANDLE_VALUE) return true;
+  CloseHandle(readEnd);
+  return false;
+}
+
+}  // namespace
+
+std::string ApplicationFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (size < path.size()) {
+      path.resize(size);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  auto slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return ".";
+  // At the root of a drive the folder keeps its separator: C:\ and not C:.
+  if (slash == 2 && path[1] == L':') ++slash;
+  return Narrow(path.substr(0, slash));
+}
+
+Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::string& path,
+                                       std::int16_t size) {
+  std::wstring commandLine = Widen(BuildCommandLine(folder, path, size));
+  const std::string tool = ToolPath(folder);
+
+  HANDLE errorRead = INVALID_HANDLE_VALUE;
+  HANDLE errorWrite = INVALID_HANDLE_VALUE;
+  if (!MakeErrorPipe(errorRead, errorWrite)) return StartError(GetLastError(), tool);
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                               nullptr);
+
+  // The tool inherits these two handles and no other of ours.
+  HANDLE inherited[] = {nothing, errorWrite};
+  SIZE_T listSize = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+  std::string listBuffer(listSize, '\0');
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
+  const bool listed = InitializeProcThreadAttributeList(list, 1, 0, &listSize) &&
+                      UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                inherited, sizeof inherited, nullptr, nullptr);
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.StartupInfo.hStdInput = nothing;
+  startup.StartupInfo.hStdOutput = nothing;
+  startup.StartupInfo.hStdError = errorWrite;
+  startup.lpAttributeList = listed ? list : nullptr;
+  PROCESS_INFORMATION started{};
+  const BOOL ok = CreateProcessW(
+      nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+      CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr,
+      &startup.StartupInfo, &started);
+  const DWORD error = GetLastError();
+  if (listed) DeleteProcThreadAttributeList(list);
+  CloseHandle(errorWrite);
+  CloseHandle(nothing);
+  if (!ok) {
+    CloseHandle(errorRead);
+    return StartError(error, tool);
+  }
+  CloseHandle(started.hThread);
+
+  ToolProcess process;
+  process.id_ = static_cast<ProcessId>(started.dwProcessId);
+  process.process_ = started.hProcess;
+  process.errors_ = std::make_unique<ErrorReader>();
+  process.errors_->pipe = errorRead;
+  process.errors_->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  process.errors_->overlapped.hEvent = process.errors_->event;
+  process.DrainErrors();  // starts the first read
+  return Result<ToolProcess>(std::move(process));
+}
+
+ToolProcess::ToolProcess(ToolProcess&& other) noexcept
+    : id_(std::exchange(other.id_, 0)),
+      process_(std::exchange(other.process_, nullptr)),
+      errors_(std::move(other.errors_)),
+      errorTail_(std::move(other.errorTail_)),
+      errorTruncated_(other.errorTruncated_) {}
+
+ToolProcess::~ToolProcess() {
+  if (process_) CloseHandle(process_);
+}
+
+void ToolProcess::AddWakeHandles(WakeSet& wake, bool withEnd) const {
+  if (errors_) wake.handles.push_back(errors_->event);
+  if (withEnd) wake.handles.push_back(process_);
+}
+
+void ToolProcess::DrainErrors() {
+  while (errors_) {
+    ErrorReader& reader = *errors_;
+    if (reader.pending) {
+      DWORD got = 0;
+      if (!GetOverlappedResult(reader.pipe, &reader.overlapped, &got, FALSE)) {
+        if (GetLastError() == ERROR_IO_INCOMPLETE) return;
+        errors_.reset();  // the tool has closed its end: nothing more will come
+        return;
+      }
+      reader.pending = false;
+      KeepErrorBytes(reader.buffer, got);
+    }
+    if (!ReadFile(reader.pipe, reader.buffer, sizeof reader.buffer, nullptr, &reader.overlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+      errors_.reset();
+      return;
+    }
+    reader.pending = true;
+  }
+}
+
+ToolExit ToolProcess::Finish() {
+  ToolExit result;
+  DWORD code = 0;
+  WaitForSingleObject(process_, INFINITE);
+  GetExitCodeProcess(process_, &code);
+  result.code = static_cast<int>(code);
+  // What the tool wrote last is in the pipe now; a process that it left behind may hold the
+  // pipe open, so this takes what is there and does not wait for the end of it.
+  DrainErrors();
+  errors_.reset();
+  CloseHandle(process_);
+  process_ = nullptr;
+  result.errorTail = TakeErrorTail();
+  return result;
+}
+
+}  // namespace lotrix

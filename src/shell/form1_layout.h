@@ -1,0 +1,39 @@
+#pragma once
+
+// The main window as both shells build it: controls in tab order, positions in twips (1/1440
+// inch; 15 to a pixel at 96 dpi), measured in the client area from its top-left corner.
+namespace lotrix::form1 {
+
+enum class Kind { TextField, Button, Label };
+
+struct Control {
+  const char* name;
+  Kind kind;
+  const char* text;
+  int left, top, width, height;
+};
+
+inline constexpr const char* kCaption = "Lotrix";
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kClientWidth = 7200;
+inline constexpr int kClientHeight = 3105;
+inline constexpr const char* kFontFamily = "Times New Roman";
+inline constexpr int kFontTenthsOfPoint = 105;
+
+// Indexes into kControls.
+enum Index { kText1, kCommand1, kText2, kLabel1, kLabel2, kLabel3, kCommand2, kControlCount };
+
+inline constexpr Control kControls[kControlCount] = {
+    {"Text1", Kind::TextField, "", 1320, 840, 3975, 495},
+    {"Command1", Kind::Button, "Browse", 5520, 960, 855, 375},
+    {"Text2", Kind::TextField, "30", 1320, 1560, 1095, 375},
+    {"Label1", Kind::Label, "Sample", 360, 1560, 615, 240},
+    {"Label2", Kind::Label, "Input File", 360, 960, 810, 240},
+    {"Label3", Kind::Label, "lines", 2520, 1560, 375, 255},
+    {"Command2", Kind::Button, "Run", 5520, 1440, 855, 375},
+};
+
+// Twips to pixels at `dpi` dots per inch.
+constexpr int Pixels(int twips, int dpi) { return twips * dpi / kTwipsPerInch; }
+
+}  // namespace lotrix::form1
