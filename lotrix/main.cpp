@@ -19,7 +19,14 @@ Exit status: 0 when the sample was written, 1 when a file could not be read or
 written (nothing is left half-written), 2 when the command line is wrong.
 )";
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#define isatty _isatty
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -79,7 +86,7 @@ class ProgressLine {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+static int Main(int argc, char* argv[]) {
   std::vector<std::string_view> positional;
   std::optional<std::string> output;
   std::optional<std::uint64_t> seed;
@@ -146,3 +153,24 @@ int main(int argc, char* argv[]) {
   }
   return 0;
 }
+
+#ifdef _WIN32
+// Arguments arrive in UTF-16; the sampler works in UTF-8, and so does the console it writes to.
+int wmain(int argc, wchar_t* argv[]) {
+  SetConsoleOutputCP(CP_UTF8);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, argument.data(), size, nullptr, nullptr);
+    argument.pop_back();  // the terminating NUL
+    arguments.push_back(std::move(argument));
+  }
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return Main(argc, pointers.data());
+}
+#else
+int main(int argc, char* argv[]) { return Main(argc, argv); }
+#endif

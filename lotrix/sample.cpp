@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "io.h"
+#include "files.h"
 #include "random.h"
 #include "reservoir.h"
 #include "text.h"
@@ -152,11 +152,11 @@ class LineCopier {
 }  // namespace
 
 std::string DefaultOutputPath(const std::string& input, std::uint64_t size) {
-  const std::filesystem::path path(input);
+  const std::filesystem::path path = PathOf(input);
   std::filesystem::path name = path.stem();
   name += "_sample" + std::to_string(size);
   name += path.extension();
-  return (path.parent_path() / name).string();
+  return TextOf(path.parent_path() / name);
 }
 
 Expected<SampleReport> Sample(const SampleRequest& request) {

@@ -85,9 +85,9 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
   HANDLE errorWrite = INVALID_HANDLE_VALUE;
   if (!MakeErrorPipe(errorRead, errorWrite)) return StartError(GetLastError(), tool);
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
-                               nullptr);
+  HANDLE nothing =
+      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inheritable, OPEN_EXISTING, 0, nullptr);
 
   // The tool inherits these two handles and no other of ours.
   HANDLE inherited[] = {nothing, errorWrite};
@@ -108,10 +108,10 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
   startup.StartupInfo.hStdError = errorWrite;
   startup.lpAttributeList = listed ? list : nullptr;
   PROCESS_INFORMATION started{};
-  const BOOL ok = CreateProcessW(
-      nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-      CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr,
-      &startup.StartupInfo, &started);
+  const BOOL ok =
+      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                     CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
+                     nullptr, nullptr, &startup.StartupInfo, &started);
   const DWORD error = GetLastError();
   if (listed) DeleteProcThreadAttributeList(list);
   CloseHandle(errorWrite);

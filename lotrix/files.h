@@ -2,12 +2,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "error.h"
 
 namespace lotrix {
+
+// Paths travel as UTF-8 on Windows and as the file system's own bytes elsewhere.
+std::filesystem::path PathOf(const std::string& text);
+std::string TextOf(const std::filesystem::path& path);
 
 // The input, read once from start to end and then again at the chosen lines.
 class InputFile {
@@ -26,11 +31,13 @@ class InputFile {
   bool IsSameFile(const std::string& path) const;
 
  private:
-  InputFile(std::string path, int fd, std::uint64_t size, std::uint64_t device, std::uint64_t inode)
-      : path_(std::move(path)), fd_(fd), size_(size), device_(device), inode_(inode) {}
+  InputFile(std::string path, std::intptr_t handle, std::uint64_t size, std::uint64_t device,
+            std::uint64_t inode)
+      : path_(std::move(path)), handle_(handle), size_(size), device_(device), inode_(inode) {}
+  int Fd() const { return static_cast<int>(handle_); }
 
   std::string path_;
-  int fd_;
+  std::intptr_t handle_;  // a descriptor, or a Windows handle
   std::uint64_t size_;
   std::uint64_t device_;
   std::uint64_t inode_;
@@ -51,13 +58,14 @@ class OutputFile {
   std::optional<Error> Commit();
 
  private:
-  OutputFile(std::string path, std::string temporary, int fd)
-      : path_(std::move(path)), temporary_(std::move(temporary)), fd_(fd) {}
+  OutputFile(std::string path, std::string temporary, std::intptr_t handle)
+      : path_(std::move(path)), temporary_(std::move(temporary)), handle_(handle) {}
   std::optional<Error> Flush();
+  int Fd() const { return static_cast<int>(handle_); }
 
   std::string path_;
   std::string temporary_;  // empty where the file has no name until it is committed
-  int fd_;
+  std::intptr_t handle_;   // a descriptor, or a Windows handle
   std::string buffer_;
   bool committed_ = false;
 };

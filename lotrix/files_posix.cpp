@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "io.h"
+#include "files.h"
 
 namespace lotrix {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kWriteBuffer = 1 << 20;
 
 std::string FolderOf(const std::string& path) {
-  const std::string folder = std::filesystem::path(path).parent_path().string();
+  const std::string folder = PathOf(path).parent_path().string();
   return folder.empty() ? "." : folder;
 }
 
@@ -46,6 +46,10 @@ mode_t CreationMode() {
 
 Error SystemError(std::string path, int code) { return {std::move(path), std::strerror(code)}; }
 
+std::filesystem::path PathOf(const std::string& text) { return text; }
+
+std::string TextOf(const std::filesystem::path& path) { return path.string(); }
+
 Expected<InputFile> InputFile::Open(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return SystemError(path, errno);
@@ -61,21 +65,21 @@ Expected<InputFile> InputFile::Open(const std::string& path) {
 
 InputFile::InputFile(InputFile&& other) noexcept
     : path_(std::move(other.path_)),
-      fd_(std::exchange(other.fd_, -1)),
+      handle_(std::exchange(other.handle_, -1)),
       size_(other.size_),
       device_(other.device_),
       inode_(other.inode_) {}
 
 InputFile::~InputFile() {
-  if (fd_ >= 0) close(fd_);
+  if (handle_ >= 0) close(Fd());
 }
 
 Expected<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
-  return ReadFully(fd_, path_, buffer, size, std::nullopt);
+  return ReadFully(Fd(), path_, buffer, size, std::nullopt);
 }
 
 Expected<std::size_t> InputFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
-  return ReadFully(fd_, path_, buffer, size, offset);
+  return ReadFully(Fd(), path_, buffer, size, offset);
 }
 
 bool InputFile::IsSameFile(const std::string& path) const {
@@ -92,8 +96,7 @@ Expected<OutputFile> OutputFile::Create(const std::string& path) {
     return SystemError(path, errno);
   }
   // File systems without unnamed files get a hidden name beside the target instead.
-  std::string temporary =
-      folder + "/." + std::filesystem::path(path).filename().string() + ".XXXXXX";
+  std::string temporary = folder + "/." + PathOf(path).filename().string() + ".XXXXXX";
   fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return SystemError(path, errno);
   fchmod(fd, CreationMode());
@@ -103,12 +106,12 @@ Expected<OutputFile> OutputFile::Create(const std::string& path) {
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : path_(std::move(other.path_)),
       temporary_(std::move(other.temporary_)),
-      fd_(std::exchange(other.fd_, -1)),
+      handle_(std::exchange(other.handle_, -1)),
       buffer_(std::move(other.buffer_)),
       committed_(std::exchange(other.committed_, true)) {}
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) close(fd_);
+  if (handle_ >= 0) close(Fd());
   if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
 }
 
@@ -127,7 +130,7 @@ std::optional<Error> OutputFile::Write(const char* data, std::size_t size) {
 std::optional<Error> OutputFile::Flush() {
   std::size_t done = 0;
   while (done < buffer_.size()) {
-    const ssize_t wrote = write(fd_, buffer_.data() + done, buffer_.size() - done);
+    const ssize_t wrote = write(Fd(), buffer_.data() + done, buffer_.size() - done);
     if (wrote < 0) {
       if (errno == EINTR) continue;
       return SystemError(path_, errno);
@@ -140,13 +143,12 @@ std::optional<Error> OutputFile::Flush() {
 
 std::optional<Error> OutputFile::Commit() {
   if (auto error = Flush()) return error;
-  if (fsync(fd_) != 0) return SystemError(path_, errno);
+  if (fsync(Fd()) != 0) return SystemError(path_, errno);
   if (temporary_.empty()) {
     // Give the unnamed file a hidden name, then move that over the target in one step.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    const std::string base = FolderOf(path_) + "/." +
-                             std::filesystem::path(path_).filename().string() + "." +
-                             std::to_string(getpid());
+    const std::string self = "/proc/self/fd/" + std::to_string(Fd());
+    const std::string base =
+        FolderOf(path_) + "/." + PathOf(path_).filename().string() + "." + std::to_string(getpid());
     for (int attempt = 0; temporary_.empty(); ++attempt) {
       std::string candidate = base + "." + std::to_string(attempt);
       if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {

@@ -1,0 +1,251 @@
+#include "shell/win32/form1.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "run/wide_text.h"
+#include "shell/win32/open_file_dialog.h"
+
+namespace {
+
+namespace layout = lotrix::form1;
+
+constexpr wchar_t kClassName[] = L"LotrixForm1";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// Control ids keep clear of IDOK and IDCANCEL, which the dialog manager sends for Enter and
+// Esc in a field: with no default button, those press nothing.
+constexpr int kFirstControlId = 101;
+// Posted when the program may end: the window is not destroyed under a handler still running.
+constexpr UINT kEndMessage = WM_APP + 1;
+// How soon to look again at a tool whose end the system cannot signal.
+constexpr DWORD kPollMilliseconds = 10;
+
+HWND mainWindow = nullptr;
+
+const wchar_t* ClassOf(layout::Kind kind) {
+  switch (kind) {
+    case layout::Kind::TextField:
+      return L"EDIT";
+    case layout::Kind::Button:
+      return L"BUTTON";
+    case layout::Kind::Label:
+      break;
+  }
+  return L"STATIC";
+}
+
+DWORD StyleOf(layout::Kind kind) {
+  switch (kind) {
+    case layout::Kind::TextField:
+      return WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+    case layout::Kind::Button:
+      return WS_TABSTOP | BS_PUSHBUTTON;
+    case layout::Kind::Label:
+      break;
+  }
+  return SS_LEFT | SS_NOPREFIX;
+}
+
+HICON ProgramIcon(HINSTANCE instance, int metric) {
+  const int size = GetSystemMetrics(metric);
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
+}
+
+std::string TextOf(HWND control) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  return lotrix::Narrow(text);
+}
+
+// How wide `control`'s text is set in `font`. The table's widths were measured with another
+// renderer; where this one sets the serif wider, a label grows rather than lose its last word.
+int TextWidth(HWND control, HFONT font) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  const HDC context = GetDC(control);
+  const HGDIOBJ old = SelectObject(context, font);
+  SIZE size{};
+  GetTextExtentPoint32W(context, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(context, old);
+  ReleaseDC(control, context);
+  return size.cx;
+}
+
+}  // namespace
+
+bool Form1::Create(HINSTANCE instance, int show) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = Procedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = ProgramIcon(instance, SM_CXICON);
+  windowClass.hIconSm = ProgramIcon(instance, SM_CXSMICON);
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = kClassName;
+  if (!RegisterClassExW(&windowClass)) return false;
+  const HWND window = CreateWindowExW(0, kClassName, lotrix::Widen(layout::kCaption).c_str(),
+                                      kStyle, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                      CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  if (!window) return false;
+  ShowWindow(window, show);
+  UpdateWindow(window);
+  return true;
+}
+
+bool Form1::PreTranslate(MSG& message) {
+  return mainWindow && IsDialogMessageW(mainWindow, &message);
+}
+
+LRESULT CALLBACK Form1::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  switch (message) {
+    case WM_CREATE:
+      form = new Form1(window);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+      mainWindow = window;
+      form->OnCreate();
+      return 0;
+    case WM_COMMAND:
+      if (form) form->OnCommand(LOWORD(w), HIWORD(w));
+      return 0;
+    case WM_ACTIVATE:
+      if (form) form->OnActivate(LOWORD(w) != WA_INACTIVE);
+      return 0;
+    case WM_DPICHANGED:
+      if (form) form->OnDpiChanged(*reinterpret_cast<const RECT*>(l));
+      return 0;
+    case WM_CLOSE:
+      if (form) form->OnClose();
+      return 0;
+    case kEndMessage:
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      delete form;
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      mainWindow = nullptr;
+      break;
+  }
+  return DefWindowProcW(window, message, w, l);
+}
+
+void Form1::OnCreate() {
+  CommonDialog1 = std::make_unique<Win32OpenFileDialog>(window_);
+  const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+  // Created in tab order, so that Tab walks path, Browse, sample size, Run.
+  for (int i = 0; i < layout::kControlCount; ++i) {
+    const layout::Control& spec = layout::kControls[i];
+    const DWORD extended = spec.kind == layout::Kind::TextField ? WS_EX_CLIENTEDGE : 0;
+    controls_[i] =
+        CreateWindowExW(extended, ClassOf(spec.kind), lotrix::Widen(spec.text).c_str(),
+                        WS_CHILD | WS_VISIBLE | StyleOf(spec.kind), 0, 0, 0, 0, window_,
+                        reinterpret_cast<HMENU>(INT_PTR{kFirstControlId + i}), instance, nullptr);
+  }
+  Layout();
+  SetFocus(Control(layout::kText1));
+}
+
+// Places the controls and sizes the window for the window's current DPI.
+void Form1::Layout() {
+  const int dpi = static_cast<int>(GetDpiForWindow(window_));
+  if (font_) DeleteObject(font_);
+  font_ =
+      CreateFontW(-MulDiv(layout::kFontTenthsOfPoint, dpi, 720), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                  FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                  DEFAULT_PITCH | FF_ROMAN, lotrix::Widen(layout::kFontFamily).c_str());
+  for (int i = 0; i < layout::kControlCount; ++i) {
+    const layout::Control& spec = layout::kControls[i];
+    int width = layout::Pixels(spec.width, dpi);
+    if (spec.kind == layout::Kind::Label) width = std::max(width, TextWidth(Control(i), font_));
+    SetWindowPos(Control(i), nullptr, layout::Pixels(spec.left, dpi), layout::Pixels(spec.top, dpi),
+                 width, layout::Pixels(spec.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(Control(i), WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+  }
+  RECT frame{0, 0, layout::Pixels(layout::kClientWidth, dpi),
+             layout::Pixels(layout::kClientHeight, dpi)};
+  AdjustWindowRectExForDpi(&frame, kStyle, FALSE, 0, static_cast<UINT>(dpi));
+  SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form1::OnCommand(int id, int code) {
+  if (code != BN_CLICKED) return;
+  if (id == kFirstControlId + layout::kCommand1) Command1_Click();
+  if (id == kFirstControlId + layout::kCommand2) Command2_Click();
+}
+
+// Focus returns to the control that had it when the window was last left.
+void Form1::OnActivate(bool active) {
+  if (!active) {
+    const HWND focus = GetFocus();
+    if (focus && IsChild(window_, focus)) lastFocus_ = focus;
+    return;
+  }
+  SetFocus(lastFocus_ ? lastFocus_ : Control(layout::kText1));
+}
+
+void Form1::OnDpiChanged(const RECT& suggested) {
+  SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  Layout();
+}
+
+void Form1::OnClose() {
+  // The window goes at once; a run under way keeps waiting and still says "Done!".
+  if (runAction_.RequestEnd()) {
+    DestroyWindow(window_);
+    return;
+  }
+  closed_ = true;
+  ShowWindow(window_, SW_HIDE);
+}
+
+void Form1::Command1_Click() {
+  SetWindowTextW(Control(layout::kText1), lotrix::Widen(lotrix::Browse(*CommonDialog1)).c_str());
+}
+
+void Form1::Command2_Click() { runAction_.Run(*this); }
+
+std::string Form1::PathText() { return TextOf(Control(layout::kText1)); }
+
+std::string Form1::SampleSizeText() { return TextOf(Control(layout::kText2)); }
+
+std::string Form1::DecimalSeparator() {
+  wchar_t separator[8] = L".";
+  GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
+  return lotrix::Narrow(separator);
+}
+
+void Form1::ProcessPendingEvents(const lotrix::WakeSet& wake) {
+  const std::vector<HANDLE> handles(wake.handles.begin(), wake.handles.end());
+  MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(),
+                              wake.pollSoon ? kPollMilliseconds : INFINITE, QS_ALLINPUT,
+                              MWMO_INPUTAVAILABLE);
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));  // for the main loop to see
+      return;
+    }
+    if (PreTranslate(message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void Form1::ShowNotice(const lotrix::Notice& notice) {
+  using Kind = lotrix::Notice::Kind;
+  const UINT icon = notice.kind == Kind::Information ? 0
+                    : notice.kind == Kind::Failure   ? MB_ICONWARNING
+                                                     : MB_ICONERROR;
+  MessageBoxW(closed_ ? nullptr : window_, lotrix::Widen(notice.text).c_str(),
+              lotrix::Widen(notice.title).c_str(), MB_OK | icon);
+}
+
+void Form1::EndProgram() { PostMessageW(window_, kEndMessage, 0, 0); }

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "browse/browse_action.h"
+#include "run/run_action.h"
+#include "shell/form1_layout.h"
+
+// The one window, in plain Win32: one window procedure and a small handler per message. Its
+// behaviour lives in the Browse and Run actions; the window reads and writes its fields for
+// them, pumps messages while a run waits and shows its notices.
+class Form1 : private lotrix::RunHost {
+ public:
+  // Creates and shows the window; false if the system would not.
+  static bool Create(HINSTANCE instance, int show);
+
+  // Hands a message to the controls' keyboard handling (Tab, and Enter that presses nothing)
+  // when it belongs to the window; false when it is for normal dispatch.
+  static bool PreTranslate(MSG& message);
+
+ private:
+  explicit Form1(HWND window) : window_(window) {}
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+
+  void OnCreate();
+  void OnCommand(int id, int code);
+  void OnActivate(bool active);
+  void OnDpiChanged(const RECT& suggested);
+  void OnClose();
+  void Layout();
+
+  void Command1_Click();
+  void Command2_Click();
+
+  std::string PathText() override;
+  std::string SampleSizeText() override;
+  std::string DecimalSeparator() override;
+  void ProcessPendingEvents(const lotrix::WakeSet& wake) override;
+  void ShowNotice(const lotrix::Notice& notice) override;
+  void EndProgram() override;
+
+  HWND Control(int index) const { return controls_[index]; }
+
+  HWND window_;
+  HWND controls_[lotrix::form1::kControlCount] = {};
+  HFONT font_ = nullptr;
+  HWND lastFocus_ = nullptr;
+  bool closed_ = false;  // closed by the user while a run was still waiting
+  std::unique_ptr<lotrix::OpenFileDialog> CommonDialog1;
+  lotrix::RunAction runAction_;
+};
