@@ -15,6 +15,19 @@ std::uint64_t SplitMix64(std::uint64_t& x) {
 
 std::uint64_t RotateLeft(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
 
+// The 128-bit product of a and b: returns the high 64 bits and leaves the low ones in `low`.
+// Four 32-bit products, so that 32-bit targets without a 128-bit type get the same answer.
+std::uint64_t MultiplyWide(std::uint64_t a, std::uint64_t b, std::uint64_t& low) {
+  const std::uint64_t aLow = a & 0xffffffffu, aHigh = a >> 32;
+  const std::uint64_t bLow = b & 0xffffffffu, bHigh = b >> 32;
+  const std::uint64_t lowLow = aLow * bLow;
+  const std::uint64_t highLow = aHigh * bLow;
+  const std::uint64_t lowHigh = aLow * bHigh;
+  const std::uint64_t middle = (lowLow >> 32) + (highLow & 0xffffffffu) + (lowHigh & 0xffffffffu);
+  low = (middle << 32) | (lowLow & 0xffffffffu);
+  return aHigh * bHigh + (highLow >> 32) + (lowHigh >> 32) + (middle >> 32);
+}
+
 constexpr double kLn2Hi = 6.93147180369123816490e-01;  // ln 2, split so that n * kLn2Hi is exact
 constexpr double kLn2Lo = 1.90821492927058770002e-10;
 
@@ -48,17 +61,15 @@ std::uint64_t Random::Next() {
 double Random::Uniform() { return (static_cast<double>(Next() >> 11) + 0.5) * 0x1.0p-53; }
 
 std::uint64_t Random::Below(std::uint64_t bound) {
-  __extension__ using Wide = unsigned __int128;
-  Wide product = static_cast<Wide>(Next()) * bound;
-  auto low = static_cast<std::uint64_t>(product);
+  // Lemire: the high half of a 128-bit product is uniform in [0, bound) once the low halves
+  // below 2^64 mod bound are rejected.
+  std::uint64_t low = 0;
+  std::uint64_t high = MultiplyWide(Next(), bound, low);
   if (low < bound) {
     const std::uint64_t threshold = (0 - bound) % bound;
-    while (low < threshold) {
-      product = static_cast<Wide>(Next()) * bound;
-      low = static_cast<std::uint64_t>(product);
-    }
+    while (low < threshold) high = MultiplyWide(Next(), bound, low);
   }
-  return static_cast<std::uint64_t>(product >> 64);
+  return high;
 }
 
 double Log(double x) {

@@ -153,10 +153,10 @@ class LineCopier {
 
 std::string DefaultOutputPath(const std::string& input, std::uint64_t size) {
   const std::filesystem::path path = PathOf(input);
-  std::filesystem::path name = path.stem();
-  name += "_sample" + std::to_string(size);
-  name += path.extension();
-  return TextOf(path.parent_path() / name);
+  const std::string name = TextOf(path.filename());
+  // The folder part stays as the user wrote it, separators and all.
+  return input.substr(0, input.size() - name.size()) + TextOf(path.stem()) + "_sample" +
+         std::to_string(size) + TextOf(path.extension());
 }
 
 Expected<SampleReport> Sample(const SampleRequest& request) {

@@ -16,7 +16,16 @@ std::string ToolProcess::TakeErrorTail() {
     const auto firstBreak = errorTail_.find('\n');
     errorTail_.erase(0, firstBreak == std::string::npos ? 0 : firstBreak + 1);
   }
-  return std::move(errorTail_);
+  // Lines as text: a Windows program's CR LF ends a line like LF.
+  std::string tail;
+  tail.reserve(errorTail_.size());
+  for (std::size_t i = 0; i < errorTail_.size(); ++i) {
+    if (errorTail_[i] != '\r' || i + 1 == errorTail_.size() || errorTail_[i + 1] != '\n') {
+      tail += errorTail_[i];
+    }
+  }
+  errorTail_.clear();
+  return tail;
 }
 
 }  // namespace lotrix

@@ -7,15 +7,21 @@
 //   LOTRIX_FAKE_ENDED        then write the wall-clock time in nanoseconds to this file
 //   LOTRIX_FAKE_SIGNAL       and end by this signal, or else
 //   LOTRIX_FAKE_STATUS       exit with this status (0 by default)
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -26,6 +32,7 @@ long Number(const char* name) {
   return value ? std::strtol(value, nullptr, 10) : 0;
 }
 
+#ifndef _WIN32
 std::string OpenDescriptors() {
   std::string list;
   DIR* dir = opendir("/proc/self/fd");
@@ -44,33 +51,59 @@ std::string LinkTarget(const char* link) {
   const ssize_t size = readlink(link, target, sizeof target);
   return size > 0 ? std::string(target, static_cast<std::size_t>(size)) : std::string();
 }
+#endif
 
-}  // namespace
+void WriteError(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
 
-int main(int argc, char* argv[]) {
+int Main(int argc, char* argv[]) {
+#ifndef _WIN32
   const std::string inherited = OpenDescriptors();  // before we open any of our own
+#endif
   if (const char* path = Setting("LOTRIX_FAKE_RECORD")) {
     std::ofstream record(path, std::ios::binary);
     for (int i = 1; i < argc; ++i) record << argv[i] << '\0';
   }
   if (const char* path = Setting("LOTRIX_FAKE_REPORT")) {
     std::ofstream report(path);
+#ifdef _WIN32
+    report << "pid=" << GetCurrentProcessId() << "\n";
+#else
     report << "pid=" << getpid() << "\nsid=" << getsid(0) << "\nfds=" << inherited
            << "\nstdin=" << LinkTarget("/proc/self/fd/0")
            << "\nstdout=" << LinkTarget("/proc/self/fd/1") << "\n";
+#endif
   }
-  const std::string filler(99, 'x');
-  for (long left = Number("LOTRIX_FAKE_STDERR_BYTES"); left > 0; left -= 100) {
-    if (write(2, (filler + "\n").data(), 100) != 100) break;
-  }
+  const std::string filler = std::string(99, 'x') + "\n";
+  for (long left = Number("LOTRIX_FAKE_STDERR_BYTES"); left > 0; left -= 100) WriteError(filler);
   std::this_thread::sleep_for(std::chrono::milliseconds(Number("LOTRIX_FAKE_DELAY_MS")));
-  if (const char* words = Setting("LOTRIX_FAKE_LAST_WORDS")) {
-    const std::string line = std::string(words) + "\n";
-    if (write(2, line.data(), line.size()) < 0) return 99;
-  }
+  if (const char* words = Setting("LOTRIX_FAKE_LAST_WORDS")) WriteError(std::string(words) + "\n");
   if (const char* path = Setting("LOTRIX_FAKE_ENDED")) {
     std::ofstream(path) << std::chrono::system_clock::now().time_since_epoch().count();
   }
   if (const long signal = Number("LOTRIX_FAKE_SIGNAL")) std::raise(static_cast<int>(signal));
   return static_cast<int>(Number("LOTRIX_FAKE_STATUS"));
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments as Windows hands them over, recorded as UTF-8.
+int wmain(int argc, wchar_t* argv[]) {
+  std::vector<std::string> arguments;
+  std::vector<char*> pointers;
+  for (int i = 0; i < argc; ++i) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, argument.data(), size, nullptr, nullptr);
+    argument.pop_back();
+    arguments.push_back(std::move(argument));
+  }
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  return Main(argc, pointers.data());
+}
+#else
+int main(int argc, char* argv[]) { return Main(argc, argv); }
+#endif

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,8 +17,10 @@ namespace fake {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lotrix-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("lotrix-test-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
   }
   ~TempDir() { std::filesystem::remove_all(path_); }
   TempDir(const TempDir&) = delete;
@@ -42,12 +45,17 @@ struct Script {
   std::string lastWords{};
 };
 
+// Sets an environment variable, or removes it when `value` is empty.
 inline void SetOrClear(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
   if (value.empty()) {
     unsetenv(name);
   } else {
     setenv(name, value.c_str(), 1);
   }
+#endif
 }
 
 inline void Apply(const Script& script) {
@@ -55,10 +63,10 @@ inline void Apply(const Script& script) {
   SetOrClear("LOTRIX_FAKE_REPORT", script.report);
   SetOrClear("LOTRIX_FAKE_ENDED", script.ended);
   SetOrClear("LOTRIX_FAKE_LAST_WORDS", script.lastWords);
-  setenv("LOTRIX_FAKE_DELAY_MS", std::to_string(script.delayMs).c_str(), 1);
-  setenv("LOTRIX_FAKE_STATUS", std::to_string(script.status).c_str(), 1);
-  setenv("LOTRIX_FAKE_SIGNAL", std::to_string(script.signal).c_str(), 1);
-  setenv("LOTRIX_FAKE_STDERR_BYTES", std::to_string(script.stderrBytes).c_str(), 1);
+  SetOrClear("LOTRIX_FAKE_DELAY_MS", std::to_string(script.delayMs));
+  SetOrClear("LOTRIX_FAKE_STATUS", std::to_string(script.status));
+  SetOrClear("LOTRIX_FAKE_SIGNAL", std::to_string(script.signal));
+  SetOrClear("LOTRIX_FAKE_STDERR_BYTES", std::to_string(script.stderrBytes));
 }
 
 inline std::string ReadFile(const std::string& path) {

@@ -5,6 +5,13 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "run/wide_text.h"  // windows.h, which shellapi.h needs first
+// clang-format off
+#include <shellapi.h>
+// clang-format on
+#endif
+
 namespace {
 
 using lotrix::BuildCommandLine;
@@ -88,11 +95,31 @@ TEST(CommandLine, QuotingEscapesOnlyWhatItMust) {
   EXPECT_EQ(lotrix::QuoteArgument("a\\\\b"), "\"a\\\\b\"");
 }
 
+#ifdef _WIN32
+TEST(CommandLine, WindowsOwnParserReadsItBack) {
+  const std::string paths[] = {
+      "D:\\corpus\\lines.txt",        "D:\\corpus v2\\", "a \"quoted\" name", "x\\\"y", "",
+      "\xe4\xb8\xad\xe6\x96\x87 \\\\"};
+  for (const std::string& path : paths) {
+    int count = 0;
+    LPWSTR* arguments =
+        CommandLineToArgvW(lotrix::Widen(BuildCommandLine("C:\\", path, -5)).c_str(), &count);
+    ASSERT_EQ(count, 3) << path;
+    EXPECT_EQ(lotrix::Narrow(arguments[0]), "C:\\\\lotrix");
+    EXPECT_EQ(lotrix::Narrow(arguments[1]), path);
+    EXPECT_EQ(lotrix::Narrow(arguments[2]), "-5");
+    LocalFree(arguments);
+  }
+}
+#endif
+
 TEST(ArgumentVector, CarriesThePathUntouched) {
   const std::string path = "two  spaces \"q\" $HOME\nnew line \xc3\xa9.txt";
   const auto argv = lotrix::BuildArgumentVector("/opt/lotrix", path, -7);
   ASSERT_EQ(argv.size(), 3u);
+#ifndef _WIN32
   EXPECT_EQ(argv[0], "/opt/lotrix/lotrix");
+#endif
   EXPECT_EQ(argv[1], path);
   EXPECT_EQ(argv[2], "-7");
 }

@@ -1,8 +1,14 @@
 #include "run/run_action.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <poll.h>
-#include <signal.h>
+
+#include <csignal>
+#endif
 
 #include <filesystem>
 #include <functional>
@@ -15,7 +21,7 @@ using lotrix::Notice;
 using lotrix::RunAction;
 
 // A window without a window: its "events" are the callbacks that a test queues for a turn of
-// the wait, and it blocks in poll() on the handles that the run asks to be woken by.
+// the wait, and it blocks on the handles that the run asks to be woken by.
 class FakeWindow : public lotrix::RunHost {
  public:
   std::string path = "corpus.txt";
@@ -34,9 +40,14 @@ class FakeWindow : public lotrix::RunHost {
   void ProcessPendingEvents(const lotrix::WakeSet& wake) override {
     const int turn = ++turns;
     if (onTurn) onTurn(turn);
+#ifdef _WIN32
+    WaitForMultipleObjects(static_cast<DWORD>(wake.handles.size()), wake.handles.data(), FALSE,
+                           wake.pollSoon ? 10 : INFINITE);
+#else
     std::vector<pollfd> fds;
     for (const int handle : wake.handles) fds.push_back({handle, POLLIN, 0});
     poll(fds.data(), fds.size(), wake.pollSoon ? 10 : -1);
+#endif
   }
   void ShowNotice(const Notice& notice) override {
     if (onNotice) onNotice();
@@ -56,8 +67,7 @@ TEST(RunAction, SaysDoneWhenTheToolHasEnded) {
   window.sampleSize = " 030 ";
   bool goneAtNotice = false;
   window.onNotice = [&] {
-    const pid_t tool = std::stoi(fake::ReadReport(dir / "report")["pid"]);
-    goneAtNotice = kill(tool, 0) != 0 && errno == ESRCH;
+    goneAtNotice = !lotrix::IsRunning(std::stoi(fake::ReadReport(dir / "report")["pid"]));
   };
   RunAction action;
   action.Run(window);
@@ -112,11 +122,13 @@ TEST(RunAction, AFailingToolIsNotReportedAsDone) {
             "The sampler failed with exit status 2.\n\nIt said:\n"
             "lotrix: -5: the sample size must not be negative");
 
+#ifndef _WIN32
   fake::Apply({.signal = SIGTERM});
   action.Run(window);
   ASSERT_EQ(window.notices.size(), 2u);
   EXPECT_EQ(window.notices[1].text,
             "The sampler was ended by signal 15 (SIGTERM).\n\nIt wrote no error message.");
+#endif
 }
 
 TEST(RunAction, NestedRunsAnnounceInnermostFirstWithoutSpinning) {

@@ -1,12 +1,19 @@
 #include "run/tool_process.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
-#include <fstream>
+#endif
 
 #include "fake_tool.h"
 #include "run/command_line.h"
@@ -20,7 +27,7 @@ using lotrix::ToolProcess;
 ToolExit RunToEnd(ToolProcess& tool) {
   while (lotrix::IsRunning(tool.Id())) {
     tool.DrainErrors();
-    usleep(1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return tool.Finish();
 }
@@ -39,6 +46,7 @@ TEST(ToolProcess, StartsTheToolBesideUsWithTheExactArguments) {
   EXPECT_EQ(fake::ReadArguments(dir / "args"), expected);
 }
 
+#ifndef _WIN32
 TEST(ToolProcess, TheToolRunsDetachedWithNothingOfOurs) {
   fake::TempDir dir;
   fake::Apply({.report = dir / "report"});
@@ -57,6 +65,7 @@ TEST(ToolProcess, TheToolRunsDetachedWithNothingOfOurs) {
   EXPECT_EQ(waitpid(id, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
 }
+#endif
 
 TEST(ToolProcess, ReportsHowTheToolEnded) {
   fake::Apply({.status = 3, .lastWords = "lotrix: corpus.txt: No such file"});
@@ -68,12 +77,14 @@ TEST(ToolProcess, ReportsHowTheToolEnded) {
   EXPECT_EQ(exit.code, 3);
   EXPECT_EQ(exit.errorTail, "lotrix: corpus.txt: No such file\n");
 
+#ifndef _WIN32
   fake::Apply({.signal = SIGKILL});
   auto killed = ToolProcess::Start(lotrix::ApplicationFolder(), "x", 30);
   ASSERT_TRUE(killed);
   exit = RunToEnd(*killed);
   EXPECT_TRUE(exit.signalled);
   EXPECT_EQ(exit.code, SIGKILL);
+#endif
 }
 
 TEST(ToolProcess, KeepsOnlyTheTailOfAChattyToolsErrors) {
@@ -97,6 +108,7 @@ TEST(ToolProcess, AMissingToolIsFileNotFoundWithItsFullPath) {
   EXPECT_NE(tool.error().detail.find(dir / "lotrix"), std::string::npos) << tool.error().detail;
 }
 
+#ifndef _WIN32
 TEST(ToolProcess, AToolThatCannotRunGivesTheSystemsError) {
   fake::TempDir dir;
   std::ofstream(dir / "lotrix") << "not a program";
@@ -106,5 +118,7 @@ TEST(ToolProcess, AToolThatCannotRunGivesTheSystemsError) {
   EXPECT_EQ(tool.error().number, EACCES);
   EXPECT_EQ(tool.error().description, std::strerror(EACCES));
 }
+
+#endif
 
 }  // namespace

@@ -1,0 +1,87 @@
+# Helpers for driving a program on a virtual X display with keystrokes, as a person would.
+# Sourced by the end-to-end tests; they call start_display first and finish last.
+
+e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# Starts Xvfb on a free display and makes it this shell's; skips the test (77) without the
+# tools. Leaves a scratch folder in $work.
+start_display() {
+  local tool
+  for tool in Xvfb xdotool python3; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+  work=$(mktemp -d "${TMPDIR:-/tmp}/lotrix-XXXXXX")
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  trap 'kill ${program:-} $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  export DISPLAY=:$(cat "$work/display")
+  failures=0
+  passes=0
+}
+
+check() {  # description, condition (a shell command)
+  if eval "$2"; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    echo "FAIL: $1" >&2
+  fi
+}
+
+# Every visible window titled exactly $1.
+windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
+
+# Waits up to $wait_seconds (20 unless set) for a visible window titled exactly $1 other than
+# $2; prints its id.
+window_named() {
+  local id
+  for _ in $(seq $((${wait_seconds:-20} * 10))); do
+    for id in $(windows_named "$1"); do
+      [ "$id" != "${2:-}" ] && echo "$id" && return 0
+    done
+    sleep 0.1
+  done
+  return 1
+}
+
+# With no window manager, keystrokes go to the window that was last given the focus.
+focus() { xdotool windowfocus --sync "$1" 2>/dev/null; }
+keys() { xdotool key --delay 40 "$@" 2>/dev/null; }
+type_text() { xdotool type --delay 10 -- "$1" 2>/dev/null; }
+
+# Presses OK in the box titled $1 (other than window $2) once it comes; true if it came and went.
+dismiss() {
+  local box
+  box=$(window_named "$1" "${2:-}") || return 1
+  focus "$box"
+  keys Return
+  for _ in $(seq 100); do
+    windows_named "$1" | grep -qx "$box" || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+lines_in() { if [ -f "$1" ]; then wc -l <"$1"; else echo none; fi; }
+
+# Closes window $1 as a window manager's close button would, and checks that the program ends
+# with status 0.
+close_and_expect_end() {
+  python3 "$e2e_dir/close_window.py" "$1"
+  for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$program" 2>/dev/null; then
+    check "closing the window ends the program" false
+    return
+  fi
+  wait "$program"
+  local status=$?
+  check "closing the window ends the program, with status 0" "[ $status -eq 0 ]"
+  program=
+}
+
+finish() {
+  echo "$passes passed, $failures failed"
+  [ "$failures" -eq 0 ]
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The Windows program, tried as a person would: lotrixGUI.exe with lotrix.exe beside it, under
+# Wine on a virtual X display, driven by keystrokes.
+#   wine_desktop_test.sh BIN_DIR [SCREENSHOT.png]     (LOTRIX_WINE64 and WINEPREFIX set)
+set -uo pipefail
+bin=$(cd "$1" && pwd)
+shot=${2:-}
+source "$(dirname "$0")/desktop_lib.sh"
+start_display
+
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+seq 1 500 | sed 's/^/hit /' >"$work/make hits.txt"
+"$LOTRIX_WINE64" "$bin/lotrixGUI.exe" 2>"$work/gui.log" &
+program=$!
+# A new Wine prefix takes its time over the first window it shows.
+main=$(wait_seconds=120 window_named Lotrix) || { cat "$work/gui.log" >&2; check "the window opens" false; finish; exit; }
+focus "$main"
+
+type_text "$(windows_path "$work/make hits.txt")"
+sleep 0.3
+if [ -n "$shot" ] && command -v import >/dev/null; then
+  import -window "$main" "$shot" && echo "screenshot: $shot"
+fi
+keys Tab Tab
+type_text 7
+keys Tab space
+check "Run brings up the information box, and OK dismisses it" 'dismiss information'
+check "the sample holds 7 lines" '[ "$(lines_in "$work/make hits_sample7.txt")" = 7 ]'
+
+# A size that is no number: an error box, and the window stays with its fields.
+focus "$main"
+keys shift+Tab
+type_text abc
+keys Tab space
+check "a bad size gives an error box" 'dismiss Lotrix "$main"'
+check "and the window stays" 'windows_named Lotrix | grep -qx "$main"'
+check "and nothing is written" '[ "$(ls "$work" | grep -c _sample)" = 1 ]'
+
+# Enter in a field starts nothing.
+focus "$main"
+keys shift+Tab shift+Tab shift+Tab Return
+sleep 1.5
+check "Enter in the path field shows no box" '[ -z "$(windows_named information)" ]'
+
+close_and_expect_end "$main"
+[ "$failures" -eq 0 ] || tail -n 40 "$work/gui.log" >&2
+finish
