@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -33,10 +34,10 @@ __attribute__((target("avx2,popcnt"))) std::uint64_t CountByteAvx2(const char* d
         NewlineMask(data + i) | static_cast<std::uint64_t>(NewlineMask(data + i + 32)) << 32;
     const std::uint64_t high =
         NewlineMask(data + i + 64) | static_cast<std::uint64_t>(NewlineMask(data + i + 96)) << 32;
-    count += static_cast<std::uint64_t>(_mm_popcnt_u64(low) + _mm_popcnt_u64(high));
+    count += static_cast<std::uint64_t>(std::popcount(low) + std::popcount(high));
   }
   for (; i + 32 <= size; i += 32) {
-    count += static_cast<std::uint64_t>(_mm_popcnt_u32(NewlineMask(data + i)));
+    count += static_cast<std::uint64_t>(std::popcount(NewlineMask(data + i)));
   }
   return count + CountBytePlain(data + i, size - i);
 }
