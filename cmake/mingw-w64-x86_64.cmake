@@ -1,18 +1,8 @@
 # Cross-compiles the native Windows programs with Debian's mingw-w64 (posix threads):
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(LOTRIX_MINGW_TRIPLE x86_64-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${LOTRIX_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${LOTRIX_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${LOTRIX_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${LOTRIX_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
 # Tests of the Windows programs run under Wine.
 find_program(LOTRIX_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
