@@ -9,12 +9,21 @@ source "$(dirname "$0")/desktop_lib.sh"
 start_display
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+client_size() { xdotool getwindowgeometry "$1" 2>/dev/null | sed -n 's/.*Geometry: //p'; }
+set_dpi() {
+  "$LOTRIX_WINE64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+    >/dev/null 2>&1
+}
 seq 1 500 | sed 's/^/hit /' >"$work/make hits.txt"
+seq 1 200 | sed 's/^/picked /' >"$work/picked.txt"
+set_dpi 96
 "$LOTRIX_WINE64" "$bin/lotrixGUI.exe" 2>"$work/gui.log" &
 program=$!
 # A new Wine prefix takes its time over the first window it shows.
 main=$(wait_seconds=120 window_named Lotrix) || { cat "$work/gui.log" >&2; check "the window opens" false; finish; exit; }
 focus "$main"
+
+check "the client area is 480 x 207 at 96 dpi" '[ "$(client_size "$main")" = 480x207 ]'
 
 type_text "$(windows_path "$work/make hits.txt")"
 sleep 0.3
@@ -42,6 +51,30 @@ keys shift+Tab shift+Tab shift+Tab Return
 sleep 1.5
 check "Enter in the path field shows no box" '[ -z "$(windows_named information)" ]'
 
+# Browse: pick a file in the dialog by typing its name, then run.
+focus "$main"
+keys Tab space                   # from the path field to Browse, and press it
+dialog=$(window_named Open) && focus "$dialog"
+type_text "$(windows_path "$work/picked.txt")"
+keys Return
+sleep 0.5
+focus "$main"
+keys Tab                         # from Browse to the size, still "abc"
+type_text 7
+keys Tab space
+check "a run on the file picked with Browse" 'dismiss information'
+check "its sample is of the picked file" '[ "$(lines_in "$work/picked_sample7.txt")" = 7 ]'
+
 close_and_expect_end "$main"
+
+# At 144 dpi the window grows with the system's scale.
+set_dpi 144
+"$LOTRIX_WINE64" "$bin/lotrixGUI.exe" 2>>"$work/gui.log" &
+program=$!
+main=$(window_named Lotrix)
+check "the client area is 720 x 310 at 144 dpi" '[ "$(client_size "$main")" = 720x310 ]'
+close_and_expect_end "$main"
+set_dpi 96
+
 [ "$failures" -eq 0 ] || tail -n 40 "$work/gui.log" >&2
 finish
