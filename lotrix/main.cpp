@@ -158,6 +158,12 @@ static int Main(int argc, char* argv[]) {
 // Arguments arrive in UTF-16; the sampler works in UTF-8, and so does the console it writes to.
 int wmain(int argc, wchar_t* argv[]) {
   SetConsoleOutputCP(CP_UTF8);
+  // The progress line clears itself with an escape sequence that consoles take only when asked.
+  const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(console, &mode)) {
+    SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
