@@ -31,10 +31,10 @@ constexpr int kPollMilliseconds = 10;
 
 int Pixels(int twips) { return layout::Pixels(twips, kLogicalDpi); }
 
-QWidget* Place(QWidget* window, const layout::Control& spec) {
-  const QString text = QString::fromUtf8(spec.text);
+QWidget* Place(QWidget* window, const layout::Control& entry) {
+  const QString text = QString::fromUtf8(entry.text);
   QWidget* control = nullptr;
-  switch (spec.kind) {
+  switch (entry.kind) {
     case layout::Kind::TextField:
       control = new QLineEdit(text, window);
       break;
@@ -45,14 +45,14 @@ QWidget* Place(QWidget* window, const layout::Control& spec) {
       control = new QLabel(text, window);
       break;
   }
-  control->setObjectName(QLatin1String(spec.name));
+  control->setObjectName(QLatin1String(entry.name));
   QFont font(QString::fromUtf8(layout::kFontFamily));
   font.setPointSizeF(layout::kFontTenthsOfPoint / 10.0);
   font.setWeight(QFont::Normal);
   control->setFont(font);
-  control->setGeometry(Pixels(spec.left), Pixels(spec.top), Pixels(spec.width),
-                       Pixels(spec.height));
-  if (spec.kind == layout::Kind::Label) {
+  control->setGeometry(Pixels(entry.left), Pixels(entry.top), Pixels(entry.width),
+                       Pixels(entry.height));
+  if (entry.kind == layout::Kind::Label) {
     // The widths were measured with another renderer; where this one sets the serif a pixel
     // wider, the label grows rather than cut off its last letter.
     control->resize(std::max(control->width(), control->sizeHint().width()), control->height());

@@ -140,11 +140,11 @@ void Form1::OnCreate() {
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
   // Created in tab order, so that Tab walks path, Browse, sample size, Run.
   for (int i = 0; i < layout::kControlCount; ++i) {
-    const layout::Control& spec = layout::kControls[i];
-    const DWORD extended = spec.kind == layout::Kind::TextField ? WS_EX_CLIENTEDGE : 0;
+    const layout::Control& entry = layout::kControls[i];
+    const DWORD extended = entry.kind == layout::Kind::TextField ? WS_EX_CLIENTEDGE : 0;
     controls_[i] =
-        CreateWindowExW(extended, ClassOf(spec.kind), lotrix::Widen(spec.text).c_str(),
-                        WS_CHILD | WS_VISIBLE | StyleOf(spec.kind), 0, 0, 0, 0, window_,
+        CreateWindowExW(extended, ClassOf(entry.kind), lotrix::Widen(entry.text).c_str(),
+                        WS_CHILD | WS_VISIBLE | StyleOf(entry.kind), 0, 0, 0, 0, window_,
                         reinterpret_cast<HMENU>(INT_PTR{kFirstControlId + i}), instance, nullptr);
   }
   Layout();
@@ -160,11 +160,11 @@ void Form1::Layout() {
                   FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                   DEFAULT_PITCH | FF_ROMAN, lotrix::Widen(layout::kFontFamily).c_str());
   for (int i = 0; i < layout::kControlCount; ++i) {
-    const layout::Control& spec = layout::kControls[i];
-    int width = layout::Pixels(spec.width, dpi);
-    if (spec.kind == layout::Kind::Label) width = std::max(width, TextWidth(Control(i), font_));
-    SetWindowPos(Control(i), nullptr, layout::Pixels(spec.left, dpi), layout::Pixels(spec.top, dpi),
-                 width, layout::Pixels(spec.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    const layout::Control& entry = layout::kControls[i];
+    int width = layout::Pixels(entry.width, dpi);
+    if (entry.kind == layout::Kind::Label) width = std::max(width, TextWidth(Control(i), font_));
+    SetWindowPos(Control(i), nullptr, layout::Pixels(entry.left, dpi), layout::Pixels(entry.top, dpi),
+                 width, layout::Pixels(entry.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(Control(i), WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
   }
   RECT frame{0, 0, layout::Pixels(layout::kClientWidth, dpi),
