@@ -163,8 +163,9 @@ void Form1::Layout() {
     const layout::Control& entry = layout::kControls[i];
     int width = layout::Pixels(entry.width, dpi);
     if (entry.kind == layout::Kind::Label) width = std::max(width, TextWidth(Control(i), font_));
-    SetWindowPos(Control(i), nullptr, layout::Pixels(entry.left, dpi), layout::Pixels(entry.top, dpi),
-                 width, layout::Pixels(entry.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(Control(i), nullptr, layout::Pixels(entry.left, dpi),
+                 layout::Pixels(entry.top, dpi), width, layout::Pixels(entry.height, dpi),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(Control(i), WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
   }
   RECT frame{0, 0, layout::Pixels(layout::kClientWidth, dpi),
