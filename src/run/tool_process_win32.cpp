@@ -15,7 +15,7 @@ struct ToolProcess::ErrorReader {
   HANDLE pipe = INVALID_HANDLE_VALUE;
   HANDLE event = nullptr;
   OVERLAPPED overlapped{};
-  char buffer[4096];
+  char buffer[65536];
   bool pending = false;
 
   ~ErrorReader() {

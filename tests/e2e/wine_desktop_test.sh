@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # The Windows program, tried as a person would: lotrixGUI.exe with lotrix.exe beside it, under
 # Wine on a virtual X display, driven by keystrokes.
-#   wine_desktop_test.sh BIN_DIR [SCREENSHOT.png]     (LOTRIX_WINE64 and WINEPREFIX set)
+#   wine_desktop_test.sh BIN_DIR [SCREENSHOT.png]
+#   (LOTRIX_WINE64, LOTRIX_WINESERVER and WINEPREFIX set)
 set -uo pipefail
 bin=$(cd "$1" && pwd)
 shot=${2:-}
 source "$(dirname "$0")/desktop_lib.sh"
 start_display
+# Wine's desktop belongs to its server; one left over from tests without a display would keep
+# our windows off this one. Wait for it to go, so that a new one starts here.
+"$LOTRIX_WINESERVER" --wait
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 client_size() { xdotool getwindowgeometry "$1" 2>/dev/null | sed -n 's/.*Geometry: //p'; }

@@ -152,13 +152,13 @@ TEST(RunAction, NestedRunsAnnounceInnermostFirstWithoutSpinning) {
 
 TEST(RunAction, AnOuterToolIsNotStalledByItsErrorsWhileAnInnerRunWaits) {
   fake::TempDir dir;
-  // Far more than a pipe holds: the outer tool ends only if someone keeps reading it.
-  fake::Apply({.ended = dir / "outer-ended", .stderrBytes = 1 << 20, .lastWords = "outer"});
+  // Four times what a pipe holds: the outer tool ends only if someone keeps reading it.
+  fake::Apply({.ended = dir / "outer-ended", .stderrBytes = 256 << 10, .lastWords = "outer"});
   FakeWindow window;
   RunAction action;
   window.onTurn = [&](int turn) {
     if (turn != 1) return;
-    fake::Apply({.delayMs = 1000});
+    fake::Apply({.delayMs = 2000});
     action.Run(window);
     EXPECT_TRUE(std::filesystem::exists(dir / "outer-ended")) << "the outer tool stalled";
   };

@@ -82,9 +82,6 @@ Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dia
   Text1 = static_cast<QLineEdit*>(controls[layout::kText1]);
   Command1 = static_cast<QPushButton*>(controls[layout::kCommand1]);
   Text2 = static_cast<QLineEdit*>(controls[layout::kText2]);
-  Label1 = static_cast<QLabel*>(controls[layout::kLabel1]);
-  Label2 = static_cast<QLabel*>(controls[layout::kLabel2]);
-  Label3 = static_cast<QLabel*>(controls[layout::kLabel3]);
   Command2 = static_cast<QPushButton*>(controls[layout::kCommand2]);
 
   // Neither button answers Enter: a field's Enter must not start a run.

@@ -49,9 +49,6 @@ class Form1 : public QWidget, private lotrix::RunHost {
   QLineEdit* Text1;
   QPushButton* Command1;
   QLineEdit* Text2;
-  QLabel* Label1;
-  QLabel* Label2;
-  QLabel* Label3;
   QPushButton* Command2;
   std::unique_ptr<lotrix::OpenFileDialog> CommonDialog1;
 

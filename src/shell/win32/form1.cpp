@@ -51,19 +51,19 @@ HICON ProgramIcon(HINSTANCE instance, int metric) {
   return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
 }
 
-std::string TextOf(HWND control) {
+std::wstring WideTextOf(HWND control) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(
       GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-  return lotrix::Narrow(text);
+  return text;
 }
+
+std::string TextOf(HWND control) { return lotrix::Narrow(WideTextOf(control)); }
 
 // How wide `control`'s text is set in `font`. The table's widths were measured with another
 // renderer; where this one sets the serif wider, a label grows rather than lose its last word.
 int TextWidth(HWND control, HFONT font) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  const std::wstring text = WideTextOf(control);
   const HDC context = GetDC(control);
   const HGDIOBJ old = SelectObject(context, font);
   SIZE size{};
