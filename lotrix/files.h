@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,7 +16,8 @@ namespace lotrix {
 std::filesystem::path PathOf(const std::string& text);
 std::string TextOf(const std::filesystem::path& path);
 
-// The input, read once from start to end and then again at the chosen lines.
+// The input: a file, read once from start to end and then again at the chosen lines; or a
+// stream (standard input as "-", a pipe, a device), which can be read only once.
 class InputFile {
  public:
   static Expected<InputFile> Open(const std::string& path);
@@ -22,50 +25,81 @@ class InputFile {
   InputFile& operator=(InputFile&&) = delete;
   ~InputFile();
 
-  std::uint64_t Size() const { return size_; }
-  // Fills `buffer` from where the last read ended; less only at the end of the file.
+  const std::string& Path() const { return path_; }
+  bool IsStream() const { return stream_; }
+  // The size of a file when it was opened; 0 for a stream.
+  std::uint64_t Size() const { return stamp_.size; }
+  // Fills `buffer` from where the last read ended; less only at the end of the input.
   Expected<std::size_t> Read(char* buffer, std::size_t size);
-  // Fills `buffer` from `offset`; less only at the end of the file.
+  // Fills `buffer` from `offset` of a file; less only at the end of the file.
   Expected<std::size_t> ReadAt(std::uint64_t offset, char* buffer, std::size_t size);
   // Whether `path` names this very file (through any link).
   bool IsSameFile(const std::string& path) const;
+  // Whether the file is still the one its name gave when it was opened, with the same size and
+  // modification time: a file rewritten between two reads would give a sample of fragments.
+  bool Unchanged() const;
 
  private:
-  InputFile(std::string path, std::intptr_t handle, std::uint64_t size, std::uint64_t device,
-            std::uint64_t inode)
-      : path_(std::move(path)), handle_(handle), size_(size), device_(device), inode_(inode) {}
+  // What tells a file, and a version of it, from another.
+  struct Stamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // in the system's finest unit
+    bool operator==(const Stamp&) const = default;
+  };
+  InputFile(std::string path, std::intptr_t handle, bool stream, Stamp stamp)
+      : path_(std::move(path)), handle_(handle), stream_(stream), stamp_(stamp) {}
   int Fd() const { return static_cast<int>(handle_); }
 
   std::string path_;
   std::intptr_t handle_;  // a descriptor, or a Windows handle
-  std::uint64_t size_;
-  std::uint64_t device_;
-  std::uint64_t inode_;
+  bool stream_;
+  Stamp stamp_;
 };
 
-// The sample, written beside its final name where no one sees it and put in place only when
-// complete, so that a failure never leaves half a sample nor destroys an earlier one.
+// The sample's file, opened before the input is read so that a bad place fails at once. It is
+// written where no one sees it and put in place only when complete, so that a failure never
+// leaves half a sample nor destroys an earlier one; a device or pipe is written in place.
 class OutputFile {
  public:
-  static Expected<OutputFile> Create(const std::string& path);
+  // Standard output ("-"), or a file the user named: an existing file is replaced (the file a
+  // link points to, the link staying a link), never a write-protected one; a device or pipe
+  // is written in place.
+  static Expected<OutputFile> Replacing(const std::string& path);
+  // A new file under the first of name(1), name(2), ... that is free when the sample is
+  // complete: an earlier file is never replaced, however many runs write at once.
+  static Expected<OutputFile> New(std::function<std::string(unsigned)> name);
+
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&&) = delete;
   // Throws the unfinished file away unless Commit() succeeded.
   ~OutputFile();
 
   std::optional<Error> Write(const char* data, std::size_t size);
-  // Writes out what is buffered, makes it durable and moves it to its name.
-  std::optional<Error> Commit();
+  // Writes out what is buffered, makes it durable and puts it in place; returns its name.
+  Expected<std::string> Commit();
 
  private:
-  OutputFile(std::string path, std::string temporary, std::intptr_t handle)
-      : path_(std::move(path)), temporary_(std::move(temporary)), handle_(handle) {}
+  enum class Kind { kInPlace, kReplace, kNew };
+  OutputFile(Kind kind, std::string path, std::intptr_t handle) noexcept
+      : kind_(kind), path_(std::move(path)), handle_(handle) {}
+  Error Failed(int code) const;
   std::optional<Error> Flush();
+  std::optional<Error> PutInPlace();
+  // Gives the sample `name` unless something has it: 0, or the system's error code.
+  int Claim(const std::string& name);
   int Fd() const { return static_cast<int>(handle_); }
 
-  std::string path_;
-  std::string temporary_;  // empty where the file has no name until it is committed
-  std::intptr_t handle_;   // a descriptor, or a Windows handle
+  Kind kind_;
+  std::string path_;    // as the user named it ("-" for standard output), or name(1)
+  std::string target_;  // the file replaced: path_ with its links followed
+  std::function<std::string(unsigned)> name_;
+  bool noHardLinks_ = false;
+  // The hidden name the file is written under; none where the file has no name until it is
+  // put in place. Kept where it cannot move, for a signal handler to remove.
+  std::unique_ptr<char[]> temporary_;
+  std::intptr_t handle_;  // a descriptor, or a Windows handle
   std::string buffer_;
   bool committed_ = false;
 };

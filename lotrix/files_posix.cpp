@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -12,13 +14,15 @@ namespace lotrix {
 namespace {
 
 constexpr std::size_t kWriteBuffer = 1 << 20;
+constexpr unsigned kMostNames = 1000000;
+constexpr int kMostLinks = 40;
 
 std::string FolderOf(const std::string& path) {
   const std::string folder = PathOf(path).parent_path().string();
   return folder.empty() ? "." : folder;
 }
 
-// Reads until `size` bytes or the end of the file; pread when `offset` is given.
+// Reads until `size` bytes or the end of the input; pread when `offset` is given.
 Expected<std::size_t> ReadFully(int fd, const std::string& path, char* buffer, std::size_t size,
                                 std::optional<std::uint64_t> offset) {
   std::size_t done = 0;
@@ -36,6 +40,97 @@ Expected<std::size_t> ReadFully(int fd, const std::string& path, char* buffer, s
   return done;
 }
 
+std::int64_t ModifiedNs(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+// Files to remove should a signal stop the program: the hidden file a sample is written under,
+// and a name claimed for it. Set and read with atomics, as the handler may run at any moment.
+std::atomic<const char*> g_leftovers[2];
+
+extern "C" void RemoveLeftoversAndStop(int signal) {
+  for (auto& name : g_leftovers) {
+    if (const char* path = name.load()) unlink(path);
+  }
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  sigaction(signal, &standard, nullptr);
+  raise(signal);  // delivered, with its usual end, once this handler returns
+}
+
+// Keeps `path` (which must not move) for removal until Forget.
+void Remember(int which, const char* path) {
+  static const bool caught = [] {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction now {};
+      sigaction(signal, nullptr, &now);
+      if (now.sa_handler == SIG_IGN) continue;  // as under nohup: it stays ignored
+      struct sigaction catcher {};
+      catcher.sa_handler = RemoveLeftoversAndStop;
+      sigemptyset(&catcher.sa_mask);
+      sigaction(signal, &catcher, nullptr);
+    }
+    return true;
+  }();
+  (void)caught;
+  g_leftovers[which].store(path);
+}
+void Forget(int which) { g_leftovers[which].store(nullptr); }
+
+std::unique_ptr<char[]> Copy(const std::string& text) {
+  auto copy = std::make_unique<char[]>(text.size() + 1);
+  std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+  return copy;
+}
+
+// The file that `path` finally names, its symbolic links followed; it may not exist.
+Expected<std::string> FollowLinks(std::string path) {
+  for (int hops = 0; hops <= kMostLinks; ++hops) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
+    const ssize_t size = readlink(path.c_str(), target.data(), target.size());
+    if (size < 0) return SystemError(path, errno);
+    target.resize(static_cast<std::size_t>(size));
+    path = target.starts_with('/') ? target : FolderOf(path) + "/" + target;
+  }
+  return SystemError(path, ELOOP);
+}
+
+// A file in `folder` that no one else can see: unnamed where the file system allows it, else
+// under a short hidden name (short, so that a target name at the system's limit still works).
+// It gets `mode` exactly.
+struct Hidden {
+  int fd = -1;
+  std::unique_ptr<char[]> name;  // none for an unnamed file
+  int error = 0;
+};
+Hidden CreateHidden(const std::string& folder, mode_t mode) {
+  Hidden hidden;
+  hidden.fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (hidden.fd >= 0) {
+    // An unnamed file gets its name through /proc, which a bare chroot may lack.
+    if (access(("/proc/self/fd/" + std::to_string(hidden.fd)).c_str(), F_OK) == 0) {
+      fchmod(hidden.fd, mode);
+      return hidden;
+    }
+    close(hidden.fd);
+  } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    hidden.error = errno;
+    return hidden;
+  }
+  hidden.name = Copy(folder + "/.lotrix-XXXXXX");
+  hidden.fd = mkostemp(hidden.name.get(), O_CLOEXEC);
+  if (hidden.fd < 0) {
+    hidden.error = errno;
+    return hidden;
+  }
+  Remember(0, hidden.name.get());
+  fchmod(hidden.fd, mode);
+  return hidden;
+}
+
+// What a new file gets: read and write for all, less what the user's umask takes away.
 mode_t CreationMode() {
   const mode_t mask = umask(0);
   umask(mask);
@@ -51,24 +146,28 @@ std::filesystem::path PathOf(const std::string& text) { return text; }
 std::string TextOf(const std::filesystem::path& path) { return path.string(); }
 
 Expected<InputFile> InputFile::Open(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SystemError(path, errno);
+  const bool standard = path == "-";
+  const int fd =
+      standard ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return SystemError(standard ? "standard input" : path, errno);
   struct stat info {};
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     const int code = S_ISDIR(info.st_mode) ? EISDIR : errno;
     close(fd);
     return SystemError(path, code);
   }
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return InputFile(path, fd, static_cast<std::uint64_t>(info.st_size), info.st_dev, info.st_ino);
+  const bool stream = standard || !S_ISREG(info.st_mode);
+  if (!stream) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return InputFile(path, fd, stream,
+                   {info.st_dev, info.st_ino, stream ? 0 : static_cast<std::uint64_t>(info.st_size),
+                    ModifiedNs(info)});
 }
 
 InputFile::InputFile(InputFile&& other) noexcept
     : path_(std::move(other.path_)),
       handle_(std::exchange(other.handle_, -1)),
-      size_(other.size_),
-      device_(other.device_),
-      inode_(other.inode_) {}
+      stream_(other.stream_),
+      stamp_(other.stamp_) {}
 
 InputFile::~InputFile() {
   if (handle_ >= 0) close(Fd());
@@ -84,35 +183,75 @@ Expected<std::size_t> InputFile::ReadAt(std::uint64_t offset, char* buffer, std:
 
 bool InputFile::IsSameFile(const std::string& path) const {
   struct stat info {};
-  return stat(path.c_str(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_;
+  return stat(path.c_str(), &info) == 0 && info.st_dev == stamp_.device &&
+         info.st_ino == stamp_.inode;
 }
 
-Expected<OutputFile> OutputFile::Create(const std::string& path) {
-  const std::string folder = FolderOf(path);
-  // A file with no name yet vanishes by itself if we die before it is complete.
-  int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd >= 0) return OutputFile(path, std::string(), fd);
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+bool InputFile::Unchanged() const {
+  struct stat named {};
+  struct stat opened {};
+  if (stat(path_.c_str(), &named) != 0 || fstat(Fd(), &opened) != 0) return false;
+  return Stamp{named.st_dev, named.st_ino, static_cast<std::uint64_t>(opened.st_size),
+               ModifiedNs(opened)} == stamp_;
+}
+
+Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
+  if (path == "-") return OutputFile(Kind::kInPlace, path, STDOUT_FILENO);
+  auto target = FollowLinks(path);
+  if (!target) return target.error();
+  struct stat info {};
+  mode_t mode = CreationMode();
+  if (stat(target->c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return SystemError(path, EISDIR);
+    if (!S_ISREG(info.st_mode)) {
+      // A device or a pipe is written as it is: replacing it by a file would break the system.
+      const int fd = open(target->c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+      if (fd < 0) return SystemError(path, errno);
+      return OutputFile(Kind::kInPlace, path, fd);
+    }
+    // Root could replace it, but the owner has said the file is not to change.
+    if (!(info.st_mode & S_IWUSR)) return Error{path, "is write-protected"};
+    mode = info.st_mode & 07777;  // a private file stays private
+  } else if (errno != ENOENT) {
     return SystemError(path, errno);
   }
-  // File systems without unnamed files get a hidden name beside the target instead.
-  std::string temporary = folder + "/." + PathOf(path).filename().string() + ".XXXXXX";
-  fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return SystemError(path, errno);
-  fchmod(fd, CreationMode());
-  return OutputFile(path, std::move(temporary), fd);
+  Hidden hidden = CreateHidden(FolderOf(*target), mode);
+  if (hidden.fd < 0) return SystemError(path, hidden.error);
+  OutputFile output(Kind::kReplace, path, hidden.fd);
+  output.target_ = std::move(*target);
+  output.temporary_ = std::move(hidden.name);
+  return output;
+}
+
+Expected<OutputFile> OutputFile::New(std::function<std::string(unsigned)> name) {
+  const std::string first = name(1);
+  Hidden hidden = CreateHidden(FolderOf(first), CreationMode());
+  if (hidden.fd < 0) return SystemError(first, hidden.error);
+  OutputFile output(Kind::kNew, first, hidden.fd);
+  output.name_ = std::move(name);
+  output.temporary_ = std::move(hidden.name);
+  return output;
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : path_(std::move(other.path_)),
+    : kind_(other.kind_),
+      path_(std::move(other.path_)),
+      target_(std::move(other.target_)),
+      name_(std::move(other.name_)),
+      noHardLinks_(other.noHardLinks_),
       temporary_(std::move(other.temporary_)),
       handle_(std::exchange(other.handle_, -1)),
       buffer_(std::move(other.buffer_)),
       committed_(std::exchange(other.committed_, true)) {}
 
 OutputFile::~OutputFile() {
-  if (handle_ >= 0) close(Fd());
-  if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
+  if (handle_ > STDERR_FILENO) close(Fd());
+  if (!committed_ && temporary_) unlink(temporary_.get());
+  if (temporary_) Forget(0);
+}
+
+Error OutputFile::Failed(int code) const {
+  return SystemError(path_ == "-" ? "standard output" : path_, code);
 }
 
 std::optional<Error> OutputFile::Write(const char* data, std::size_t size) {
@@ -133,7 +272,7 @@ std::optional<Error> OutputFile::Flush() {
     const ssize_t wrote = write(Fd(), buffer_.data() + done, buffer_.size() - done);
     if (wrote < 0) {
       if (errno == EINTR) continue;
-      return SystemError(path_, errno);
+      return Failed(errno);
     }
     done += static_cast<std::size_t>(wrote);
   }
@@ -141,26 +280,78 @@ std::optional<Error> OutputFile::Flush() {
   return std::nullopt;
 }
 
-std::optional<Error> OutputFile::Commit() {
-  if (auto error = Flush()) return error;
-  if (fsync(Fd()) != 0) return SystemError(path_, errno);
-  if (temporary_.empty()) {
-    // Give the unnamed file a hidden name, then move that over the target in one step.
+Expected<std::string> OutputFile::Commit() {
+  if (auto error = Flush()) return *error;
+  if (kind_ == Kind::kInPlace) {
+    committed_ = true;
+    return path_;
+  }
+  // On disk before it takes a name: a crash must not leave a named but empty sample.
+  if (fsync(Fd()) != 0) return Failed(errno);
+  if (kind_ == Kind::kReplace) {
+    if (auto error = PutInPlace()) return *error;
+    return path_;
+  }
+  for (unsigned number = 1;; ++number) {
+    const std::string name = name_(number);
+    const int code = Claim(name);
+    if (code == 0) return name;
+    if (code != EEXIST || number == kMostNames) return SystemError(name, code);
+  }
+}
+
+// Moves the sample over the file it replaces, in one step.
+std::optional<Error> OutputFile::PutInPlace() {
+  if (!temporary_) {
+    // An unnamed file can replace nothing: it gets a hidden name first.
     const std::string self = "/proc/self/fd/" + std::to_string(Fd());
-    const std::string base =
-        FolderOf(path_) + "/." + PathOf(path_).filename().string() + "." + std::to_string(getpid());
-    for (int attempt = 0; temporary_.empty(); ++attempt) {
-      std::string candidate = base + "." + std::to_string(attempt);
-      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        temporary_ = std::move(candidate);
-      } else if (errno != EEXIST || attempt > 100) {
-        return SystemError(path_, errno);
+    const std::string base = FolderOf(target_) + "/.lotrix-" + std::to_string(getpid()) + "-";
+    for (unsigned attempt = 0; !temporary_; ++attempt) {
+      auto name = Copy(base + std::to_string(attempt));
+      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.get(), AT_SYMLINK_FOLLOW) == 0) {
+        temporary_ = std::move(name);
+        Remember(0, temporary_.get());
+      } else if (errno != EEXIST || attempt == kMostNames) {
+        return Failed(errno);
       }
     }
   }
-  if (rename(temporary_.c_str(), path_.c_str()) != 0) return SystemError(path_, errno);
+  if (rename(temporary_.get(), target_.c_str()) != 0) return Failed(errno);
   committed_ = true;
   return std::nullopt;
+}
+
+int OutputFile::Claim(const std::string& name) {
+  if (!temporary_) {
+    const std::string self = "/proc/self/fd/" + std::to_string(Fd());
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      return errno;
+    }
+    committed_ = true;
+    return 0;
+  }
+  // A second name, which fails where the name is taken, and then the hidden one goes.
+  if (!noHardLinks_) {
+    if (link(temporary_.get(), name.c_str()) == 0) {
+      committed_ = true;
+      unlink(temporary_.get());
+      return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+    noHardLinks_ = true;
+  }
+  // A file system without hard links (FAT on a memory stick): the name is claimed by creating
+  // it, and the sample then moved over the empty file.
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  close(fd);
+  const auto claimed = Copy(name);
+  Remember(1, claimed.get());
+  const int code = rename(temporary_.get(), name.c_str()) == 0 ? 0 : errno;
+  if (code != 0) unlink(name.c_str());
+  Forget(1);
+  committed_ = code == 0;
+  return code;
 }
 
 }  // namespace lotrix

@@ -3,13 +3,23 @@ static const char kUsage[] = R"(Usage: lotrix [options] INPUT N
 
 Writes N lines of INPUT, drawn at random, to a new file beside it: INPUT's name
 with "_sample" and N added before its extension (lines.txt gives
-lines_sample30.txt). Every set of N distinct lines is equally likely; the lines
-keep their order in INPUT and their bytes, line endings included. A file of
-fewer than N lines is written whole. Text in any ASCII-compatible encoding
-(UTF-8, GB18030, Latin-1, ...) and UTF-16 with a byte-order mark is understood.
+lines_sample30.txt). An earlier sample is never replaced: when that name is
+taken, the sample goes to lines_sample30-2.txt (then -3, and so on), and lotrix
+says which file it wrote.
+
+Every set of N distinct lines is equally likely. The lines keep their order in
+INPUT and their bytes, line endings included; a last line without an ending
+gets the file's own. A file of fewer than N lines is written whole. Text in any
+ASCII-compatible encoding (UTF-8, GB18030, Latin-1, ...) and UTF-16 with a
+byte-order mark is understood.
+
+INPUT may be - (standard input) or a pipe: it is read once, and the chosen
+lines are held in memory until the end. The sample of - goes to standard output.
 
 Options:
-  -o, --output FILE   write the sample to FILE instead
+  -o, --output FILE   write the sample to FILE instead, replacing an existing
+                      file (never one that is write-protected); - is standard
+                      output
       --seed S        draw with seed S (a whole number); the same seed and input
                       give the same sample on every platform
   -h, --help          show this text
@@ -20,19 +30,17 @@ written (nothing is left half-written), 2 when the command line is wrong.
 )";
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
-#define isatty _isatty
-#define STDERR_FILENO 2
 #else
 #include <unistd.h>
 #endif
+
+#include <getopt.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,8 +56,82 @@ constexpr int kUsageError = 2;
 // Below this the pass over the input is too short to need a progress line.
 constexpr std::uint64_t kProgressFrom = 64ull << 20;
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "lotrix: %s\nTry 'lotrix --help' for more information.\n", message.c_str());
+// Standard error. On a terminal it may hold a progress line, which whatever is said next
+// replaces. A Windows console is written in UTF-16, so that any name shows whatever its code
+// page, and is left in the mode it was found in.
+class ErrorStream {
+ public:
+  ErrorStream() {
+#ifdef _WIN32
+    console_ = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    terminal_ = GetConsoleMode(console_, &mode);
+#else
+    terminal_ = isatty(STDERR_FILENO);
+#endif
+  }
+  ~ErrorStream() { EndProgress(); }
+
+  bool IsTerminal() const { return terminal_; }
+
+  void Say(const std::string& text) {
+    EndProgress();
+    Put("lotrix: " + text + "\n");
+  }
+
+  // "lotrix: lines.txt: 42%", rewritten in place.
+  void Progress(const std::string& name, std::uint64_t done, std::uint64_t total) {
+    if (total < kProgressFrom) return;
+    const int percent = static_cast<int>(100 * std::min(done, total) / total);
+    if (percent == shown_) return;
+    shown_ = percent;
+    Put("\rlotrix: " + name + ": " + std::to_string(percent) + "%");
+  }
+
+ private:
+  void EndProgress() {
+    if (shown_ < 0) return;
+    shown_ = -1;
+#ifdef _WIN32
+    // Blank the console's line without escape sequences, which it takes only in a mode of its
+    // own.
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(console_, &info)) return;
+    const COORD start{0, info.dwCursorPosition.Y};
+    DWORD written = 0;
+    FillConsoleOutputCharacterW(console_, L' ', static_cast<DWORD>(info.dwSize.X), start, &written);
+    SetConsoleCursorPosition(console_, start);
+#else
+    Put("\r\x1b[K");
+#endif
+  }
+
+  void Put(const std::string& text) {
+#ifdef _WIN32
+    if (terminal_) {
+      const int size =
+          MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      std::wstring wide(static_cast<std::size_t>(size), L'\0');
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          size);
+      DWORD written = 0;
+      WriteConsoleW(console_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+      return;
+    }
+#endif
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+  }
+
+#ifdef _WIN32
+  HANDLE console_;
+#endif
+  bool terminal_;
+  int shown_ = -1;
+};
+
+int UsageError(ErrorStream& errors, const std::string& message) {
+  errors.Say(message + "\nTry 'lotrix --help' for more information.");
   return kUsageError;
 }
 
@@ -63,107 +145,89 @@ std::optional<std::uint64_t> WholeNumber(std::string_view text) {
   return value;
 }
 
-// "lotrix: lines.txt: 42%", rewritten in place on a terminal.
-class ProgressLine {
- public:
-  explicit ProgressLine(std::string name) : name_(std::move(name)) {}
-  ~ProgressLine() {
-    if (shown_ >= 0) std::fputs("\r\x1b[K", stderr);
+// What getopt_long found wrong with argument `argument`, worded as GNU tools word it.
+std::string OptionError(int found, const char* argument) {
+  const std::string text = argument;
+  const bool longForm = text.starts_with("--");
+  const std::string name = longForm ? text.substr(0, text.find('=')) : text;
+  if (found == ':') {
+    return longForm ? "option '" + name + "' requires an argument"
+                    : "option requires an argument -- '" + std::string(1, char(optopt)) + "'";
   }
-  void operator()(std::uint64_t done, std::uint64_t total) {
-    if (total < kProgressFrom) return;
-    const int percent = static_cast<int>(100 * std::min(done, total) / total);
-    if (percent == shown_) return;
-    shown_ = percent;
-    std::fprintf(stderr, "\rlotrix: %s: %d%%", name_.c_str(), percent);
-    std::fflush(stderr);
-  }
-
- private:
-  std::string name_;
-  int shown_ = -1;
-};
+  return longForm || optopt == 0 ? "unrecognized option '" + name + "'"
+                                 : "invalid option -- '" + std::string(1, char(optopt)) + "'";
+}
 
 }  // namespace
 
 static int Main(int argc, char* argv[]) {
-  std::vector<std::string_view> positional;
-  std::optional<std::string> output;
+  ErrorStream errors;
+  enum { kSeed = 256, kVersion };
+  static const option kOptions[] = {{"output", required_argument, nullptr, 'o'},
+                                    {"seed", required_argument, nullptr, kSeed},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, kVersion},
+                                    {nullptr, 0, nullptr, 0}};
+  lotrix::SampleRequest request;
   std::optional<std::uint64_t> seed;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    // An option's value: the rest of "--name=value", or the next argument.
-    auto value = [&](std::string_view name) -> std::optional<std::string_view> {
-      if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
-        return arg.substr(name.size() + 1);
-      }
-      if (i + 1 < argc) return std::string_view(argv[++i]);
-      return std::nullopt;
-    };
-    if (optionsEnded || arg == "-" || !arg.starts_with("-")) {
-      positional.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == "--version") {
-      std::puts("lotrix 1.0.0");
-      return 0;
-    } else if (arg == "-o" || arg.starts_with("--output")) {
-      const auto file = value("--output");
-      if (!file || file->empty()) return UsageError(std::string(arg) + ": needs a file name");
-      output = std::string(*file);
-    } else if (arg.starts_with("--seed")) {
-      const auto text = value("--seed");
-      if (!text) return UsageError("--seed: needs a whole number");
-      seed = WholeNumber(*text);
-      if (!seed) return UsageError(std::string(*text) + ": the seed must be a whole number");
-    } else if (!WholeNumber(arg.substr(1))) {
-      return UsageError(std::string(arg) + ": no such option");
-    } else {
-      positional.push_back(arg);  // a negative sample size, refused below
+  opterr = 0;  // its messages would carry the program's whole path
+  for (int found; (found = getopt_long(argc, argv, ":o:h", kOptions, nullptr)) != -1;) {
+    switch (found) {
+      case 'o':
+        if (*optarg == '\0') return UsageError(errors, "-o: needs a file name");
+        request.output = optarg;
+        break;
+      case kSeed:
+        seed = WholeNumber(optarg);
+        if (!seed)
+          return UsageError(errors, std::string(optarg) + ": the seed must be a whole number");
+        break;
+      case 'h':
+        std::fputs(kUsage, stdout);
+        return 0;
+      case kVersion:
+        std::puts("lotrix " LOTRIX_VERSION);
+        return 0;
+      default:
+        return UsageError(errors, OptionError(found, argv[optind - 1]));
     }
   }
-  if (positional.size() != 2) return UsageError("needs an input file and a sample size");
+  if (argc - optind != 2) return UsageError(errors, "needs an input file and a sample size");
 
-  lotrix::SampleRequest request;
-  request.input = std::string(positional[0]);
-  const auto size = WholeNumber(positional[1]);
+  request.input = argv[optind];
+  const auto size = WholeNumber(argv[optind + 1]);
   if (!size) {
-    return UsageError(std::string(positional[1]) +
-                      ": the sample size must be a whole number of 0 or more");
+    return UsageError(errors, std::string(argv[optind + 1]) +
+                                  ": the sample size must be a whole number of 0 or more");
   }
   request.size = *size;
-  request.output = output.value_or(lotrix::DefaultOutputPath(request.input, *size));
   request.seed = seed.value_or(lotrix::FreshSeed());
-  ProgressLine progress(request.input);
-  if (isatty(STDERR_FILENO)) request.progress = std::ref(progress);
+  if (errors.IsTerminal()) {
+    request.progress = [&](std::uint64_t done, std::uint64_t total) {
+      errors.Progress(request.input, done, total);
+    };
+  }
 
   const auto report = lotrix::Sample(request);
   if (!report) {
-    std::fprintf(stderr, "lotrix: %s: %s\n", report.error().path.c_str(),
-                 report.error().reason.c_str());
+    errors.Say(report.error().path + ": " + report.error().reason);
     return kFailed;
   }
   if (report->lines < request.size) {
-    std::fprintf(stderr, "lotrix: %s: has only %llu lines; the sample holds all of them\n",
-                 request.input.c_str(), static_cast<unsigned long long>(report->lines));
+    errors.Say((request.input == "-" ? "standard input" : request.input) + ": has only " +
+               std::to_string(report->lines) + (report->lines == 1 ? " line" : " lines") +
+               "; the sample holds all of them");
+  }
+  if (request.output.empty() && request.input != "-") {
+    const std::string first = lotrix::DefaultOutputPath(request.input, request.size);
+    if (report->output != first) errors.Say(first + " exists; the sample is in " + report->output);
   }
   return 0;
 }
 
 #ifdef _WIN32
-// Arguments arrive in UTF-16; the sampler works in UTF-8, and so does the console it writes to.
+// Arguments arrive in UTF-16; the sampler works in UTF-8.
 int wmain(int argc, wchar_t* argv[]) {
-  SetConsoleOutputCP(CP_UTF8);
-  // The progress line clears itself with an escape sequence that consoles take only when asked.
-  const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (GetConsoleMode(console, &mode)) {
-    SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-  }
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);

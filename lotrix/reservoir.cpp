@@ -4,22 +4,19 @@
 
 namespace lotrix {
 
+// The first `size` items fill the reservoir, wanted or not: draws start with the one after.
 Reservoir::Reservoir(std::uint64_t size, Random& random)
-    : size_(size), random_(random), wanted_(size == 0 ? kNever : 0) {}
-
-void Reservoir::Offer(std::uint64_t value) {
-  if (held_.size() < size_) {
-    held_.push_back(value);
-    if (held_.size() < size_) {
-      ++wanted_;
-      return;
-    }
-    w_ = 1.0;
-  } else {
-    held_[random_.Below(size_)] = value;
-  }
+    : size_(size), random_(random), wanted_(size == 0 ? kNever : size - 1) {
+  if (size_ == 0) return;
   DrawW();
   Skip();
+}
+
+std::uint64_t Reservoir::Offer() {
+  const std::uint64_t slot = random_.Below(size_);
+  DrawW();
+  Skip();
+  return slot;
 }
 
 // W is the largest of k uniform keys' thresholds: W *= U^(1/k).

@@ -2,30 +2,30 @@
 
 #include <cstdint>
 #include <limits>
-#include <vector>
 
 #include "random.h"
 
 namespace lotrix {
 
-// Reservoir sampling with geometric skips (Li's Algorithm L): after the first k items it draws
-// how many items to pass over, so random draws grow with k log(n/k), not with n. Every set of
-// k items out of the n offered is equally likely. It keeps a value per item held (here, where a
-// line starts), never the items themselves.
+// Reservoir sampling with geometric skips (Li's Algorithm L): it draws how many items to pass
+// over, so random draws grow with k log(n/k), not with n. Every set of k items out of the n seen
+// is equally likely.
+//
+// It decides only which slot of k each item goes into, and keeps nothing per item: the caller
+// keeps what it needs per slot. The first k items fill slots 0 to k-1 in order without being
+// offered, so a caller that need not look at them has no per-item work until an item would
+// replace one; if fewer than k items come, all of them are the sample.
 class Reservoir {
  public:
   static constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
 
   Reservoir(std::uint64_t size, Random& random);
 
-  // Index of the next item worth offering; the items before it would not be taken.
+  std::uint64_t Size() const { return size_; }
+  // Index of the next item that would replace a held one: at least Size(), or kNever.
   std::uint64_t Wanted() const { return wanted_; }
-
-  // Offers item Wanted(), identified by `value`.
-  void Offer(std::uint64_t value);
-
-  // The values of the items held, in no particular order.
-  const std::vector<std::uint64_t>& Values() const { return held_; }
+  // Takes item Wanted() and returns the slot whose item it replaces.
+  std::uint64_t Offer();
 
  private:
   void DrawW();
@@ -33,9 +33,8 @@ class Reservoir {
 
   std::uint64_t size_;
   Random& random_;
-  std::vector<std::uint64_t> held_;
   std::uint64_t wanted_;
-  double w_ = 0.0;
+  double w_ = 1.0;
 };
 
 }  // namespace lotrix

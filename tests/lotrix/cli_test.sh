@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The sampler as a user meets it on the command line: where the sample goes, what it says, and
-# that no error leaves a file behind or harms an earlier sample.
-#   cli_test.sh PATH/TO/lotrix
+# that no error leaves a file behind or harms an earlier sample. The shim, preloaded, makes the
+# system misbehave on cue (see its head).
+#   cli_test.sh PATH/TO/lotrix PATH/TO/libio_shim.so
 set -uo pipefail
 lotrix=$1
+shim=$2
+umask 022
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
@@ -20,13 +23,16 @@ check() {  # description, condition: passes when the condition (a shell command)
   fi
 }
 
-# Runs lotrix with the given arguments; leaves its exit status in $status and its standard
-# error in $err.
+# Runs lotrix with the given arguments, behind the command words in ${before[@]} (empty, or
+# env with the shim's settings); leaves its exit status in $status and its standard error in
+# $err.
+before=()
 run() {
-  "$lotrix" "$@" 2>"$work/err" >"$work/out"
+  "${before[@]}" "$lotrix" "$@" 2>"$work/err" >"$work/out"
   status=$?
   err=$(cat "$work/err")
 }
+shimmed() { before=(env LD_PRELOAD="$shim" "$@"); }
 
 files_in() { ls -A "$1" | sort | tr '\n' ' '; }
 
@@ -43,6 +49,9 @@ check "no temporary file is left" '[ "$(files_in "$work")" = "corpus v2 err line
 run "$work/corpus v2/notes" 30
 check "a name without extension gets _sample30" '[ "$(cat "$work/corpus v2/notes_sample30")" = "$(printf "x\ny")" ]'
 check "more than there are: a note, and all lines" '[[ $status -eq 0 && $err == *"has only 2 lines"* ]]'
+printf 'one' >"$work/one"
+run "$work/one" 5 -o "$work/one.out"
+check "a single unended line is a line" '[[ $err == *"has only 1 line;"* && $(cat "$work/one.out") == one ]]'
 run "$work/lines.txt" 0 -o "$work/zero.txt"
 check "zero lines: an empty file" '[[ $status -eq 0 && -f $work/zero.txt && ! -s $work/zero.txt ]]'
 run --seed 7 "$work/lines.txt" 5 -o "$work/a.txt"
@@ -56,12 +65,16 @@ for args in "-5" "abc" "3.5" "" "1e3"; do
 done
 run "$work/lines.txt"
 check "a missing sample size is a usage error" '[ "$status" -eq 2 ]'
-run --bogus "$work/lines.txt" 3
-check "an unknown option is a usage error" '[[ $status -eq 2 && $err == *"--bogus"* ]]'
+for args in "--bogus" "--seedling 5" "--output-dir $work/x" "-x"; do
+  run $args "$work/lines.txt" 3
+  word=${args%% *}
+  check "'$args' is no option" '[[ $status -eq 2 && $err == *"option"*"${word##*-}"* && ! -e $work/x ]]'
+done
 run "$work/lines.txt" 3 -o
 check "-o without a file is a usage error" '[ "$status" -eq 2 ]'
 run --help
-check "--help says where the sample goes" '[[ $status -eq 0 && $(cat "$work/out") == *"lines_sample30.txt"* ]]'
+check "--help says where the sample goes" '[[ $status -eq 0 && $(cat "$work/out") == *"lines_sample30.txt"*"lines_sample30-2.txt"* ]]'
+check "--help says what a last line without an ending gets" '[[ $(cat "$work/out") == *"without an ending"* ]]'
 run --version
 check "--version" '[[ $status -eq 0 && $(cat "$work/out") == "lotrix 1.0.0" ]]'
 
@@ -107,13 +120,156 @@ chmod 000 "$work/secret.txt"
 status=$?
 check "an unreadable input exits 1" '[[ $status -eq 1 && $(cat "$work/err") == *"secret.txt: Permission denied" ]]'
 
+# Reruns and runs at once never replace an earlier sample, whichever way the file system lets a
+# name be claimed: an unnamed file linked in, a hidden one linked, or (FAT) a name created first.
+same_files() { [ "$(files_in "$1")" = "$(printf '%s\n' "${@:2}" | sort | tr '\n' ' ')" ]; }
+whole_samples() {
+  for file in "$@"; do [[ $(wc -l <"$file") -eq 30 && $(stat -c %a "$file") == 644 ]] || return 1; done
+}
+for system in "" "LOTRIX_SHIM_NO_TMPFILE=1" "LOTRIX_SHIM_NO_TMPFILE=1 LOTRIX_SHIM_NO_LINKS=1"; do
+  dir=$work/claims
+  rm -rf "$dir" "$work/events" && mkdir "$dir"
+  seq 1 1000 >"$dir/hits.txt"
+  printf 'annotated by hand\n' >"$dir/hits_sample30.txt"
+  shimmed $system LOTRIX_SHIM_LOG="$work/events"
+  run "$dir/hits.txt" 30
+  check "${system:-unnamed}: a rerun says where its sample went" \
+    '[[ $status -eq 0 && $err == "lotrix: $dir/hits_sample30.txt exists; the sample is in $dir/hits_sample30-2.txt" ]]'
+  check "${system:-unnamed}: the sample is on disk before it has a name" \
+    '[[ $(head -n 1 "$work/events") == fsync && $(sed -n 2p "$work/events") == link* ]]'
+  for _ in 1 2 3 4 5; do "${before[@]}" "$lotrix" "$dir/hits.txt" 30 2>/dev/null & done
+  wait
+  check "${system:-unnamed}: runs at once take names of their own" \
+    'same_files "$dir" hits.txt hits_sample30{,-2,-3,-4,-5,-6,-7}.txt'
+  check "${system:-unnamed}: the earlier sample is untouched" '[ "$(cat "$dir/hits_sample30.txt")" = "annotated by hand" ]'
+  check "${system:-unnamed}: each is whole, and readable as a new file is" \
+    'whole_samples "$dir"/hits_sample30-*.txt'
+done
+before=()
+
+# -o FILE: what FILE is decides how it is written.
+printf 'keep\n' >"$work/protected.txt"
+chmod 444 "$work/protected.txt"
+run "$work/lines.txt" 3 -o "$work/protected.txt"
+check "a write-protected file is never replaced, by root neither" \
+  '[[ $status -eq 1 && $err == "lotrix: $work/protected.txt: is write-protected" && $(cat "$work/protected.txt") == keep ]]'
+printf 'old\n' >"$work/private.txt"
+chmod 600 "$work/private.txt"
+ln -s private.txt "$work/pointer.txt"
+rm -f "$work/events"
+shimmed LOTRIX_SHIM_LOG="$work/events"
+run "$work/lines.txt" 3 -o "$work/pointer.txt"
+before=()
+check "a link stays a link; the file it names gets the sample and stays private" \
+  '[[ $status -eq 0 && -L $work/pointer.txt && $(wc -l <"$work/private.txt") -eq 3 && $(stat -c %a "$work/private.txt") == 600 ]]'
+check "a replacing sample is on disk before it replaces" '[ "$(tr "\n" " " <"$work/events")" = "fsync linkat rename " ]'
+run "$work/lines.txt" 3 -o /dev/null
+check "a device is written in place, never replaced" '[[ $status -eq 0 && -c /dev/null ]]'
+mkfifo "$work/fifo"
+cat "$work/fifo" >"$work/from-fifo" &
+run "$work/lines.txt" 3 -o "$work/fifo"
+wait
+check "a FIFO is written in place" '[[ $status -eq 0 && -p $work/fifo && $(wc -l <"$work/from-fifo") -eq 3 ]]'
+run "$work/lines.txt" 3 -o -
+check "- is standard output" '[[ $status -eq 0 && $(wc -l <"$work/out") -eq 3 ]]'
+long=$work/$(printf 'n%.0s' {1..251}).txt
+run "$work/lines.txt" 3 -o "$long"
+check "a name at the system's limit" '[[ $status -eq 0 && $(wc -l <"$long") -eq 3 ]]'
+rm -f "$long" "$work/private.txt" "$work/pointer.txt" "$work/protected.txt" "$work/fifo" "$work/from-fifo"
+
+# The output's place is tried before the input is read: an input that never ends (a FIFO held
+# open and silent) cannot hide a bad place.
+mkfifo "$work/silent"
+exec 3<>"$work/silent"
+timeout 10 "$lotrix" "$work/silent" 3 -o "$work/no such folder/s.txt" 2>/dev/null
+status=$?
+check "a bad output place fails before any input is read" '[ $status -eq 1 ]'
+
+# Stopped by a signal while the input is still coming, a run leaves no hidden file behind.
+mkdir "$work/stopped"
+set -m  # so that the background run does not start with SIGINT ignored
+for signal in INT TERM HUP; do
+  env LD_PRELOAD="$shim" LOTRIX_SHIM_NO_TMPFILE=1 "$lotrix" "$work/silent" 3 -o "$work/stopped/s.txt" &
+  for _ in $(seq 100); do [ -n "$(ls -A "$work/stopped")" ] && break; sleep 0.05; done
+  kill -s "$signal" $!
+  wait $!
+  status=$?
+  check "SIG$signal removes the hidden file" '[[ $status -eq $((128 + $(kill -l "$signal"))) && -z $(ls -A "$work/stopped") ]]'
+done
+set +m
+exec 3>&-
+rm -rf "$work/silent" "$work/stopped"
+
+# A stream is read once, and draws what the file draws for the same seed, however its reads are
+# cut; so does a file read in short pieces.
+shape() {  # the bytes of input shape $1
+  case $1 in
+    lf) seq 1 3000 ;;
+    crlf) seq 1 3000 | sed 's/$/\r/' ;;
+    unended) printf 'a\nb\r\nc' ;;
+    bom) printf '\xef\xbb\xbf'; seq 1 50 ;;
+    utf16le) printf '\xff\xfe'; seq 1 500 | sed 's/$/\r/' | iconv -f ascii -t utf-16le; printf '\x2a\x0a\x00\x30!' ;;
+    utf16be) printf '\xfe\xff'; seq 1 500 | iconv -f ascii -t utf-16be; printf '\x00z' ;;
+    long) seq 1 5; head -c 200000 /dev/zero | tr '\0' 'w'; seq 1 5 ;;
+    empty) ;;
+  esac
+}
+for name in lf crlf unended bom utf16le utf16be long empty; do
+  shape "$name" >"$work/shape"
+  for size in 0 1 3 7 100000; do
+    "$lotrix" --seed 9 "$work/shape" "$size" -o "$work/from-file" 2>/dev/null
+    shape "$name" | env LD_PRELOAD="$shim" LOTRIX_SHIM_READ_MAX=7 "$lotrix" --seed 9 - "$size" >"$work/from-pipe" 2>/dev/null
+    env LD_PRELOAD="$shim" LOTRIX_SHIM_READ_MAX=7 "$lotrix" --seed 9 "$work/shape" "$size" -o "$work/short-reads" 2>/dev/null
+    check "$name, $size lines: a pipe and short reads draw what the file draws" \
+      'cmp -s "$work/from-file" "$work/from-pipe" && cmp -s "$work/from-file" "$work/short-reads"'
+  done
+done
+rm -f "$work"/shape "$work"/from-* "$work/short-reads"
+
+# An input that changes between the scan and the copy gives an error, never fragments, and leaves
+# an earlier output as it was.
+seq 1 20000 | sed 's/^/concordance line /' >"$work/original.txt"
+changing=$work/changing.txt
+for change in "tr '\n' ' ' <'$work/original.txt' >'$changing.new' && cat '$changing.new' >'$changing' && touch -r '$work/original.txt' '$changing'" \
+  "echo more >>'$changing'" "cp -p '$changing' '$changing.new' && mv '$changing.new' '$changing'" \
+  "touch -d '1 hour ago' '$changing'"; do
+  cp -p "$work/original.txt" "$changing"
+  printf 'earlier\n' >"$work/kept.txt"
+  shimmed LOTRIX_SHIM_BEFORE_PREAD="$change"
+  run "$changing" 50 -o "$work/kept.txt"
+  before=()
+  check "changed by: $change" \
+    '[[ $status -eq 1 && $err == "lotrix: $changing: changed while it was being read; nothing written" && $(cat "$work/kept.txt") == earlier ]]'
+done
+rm -f "$changing"* "$work/kept.txt" "$work/original.txt"
+
+# Nothing is kept per line when every line is the sample: no more memory for 2 million lines
+# than for 30 of them.
+seq 1 2000000 >"$work/short-lines.txt"
+peak() { /usr/bin/time -f %M "$lotrix" "$work/short-lines.txt" "$1" -o "$work/all.txt" 2>&1 >/dev/null | tail -n 1; }
+few=$(peak 30)
+all=$(peak 4611686018427387904)
+check "every line of 2 million in $all KiB (30 lines: $few KiB)" '[ "$all" -lt $((few + 4096)) ] && cmp -s "$work/all.txt" "$work/short-lines.txt"'
+rm -f "$work/short-lines.txt" "$work/all.txt"
+
+# Without /proc (a bare chroot), the sample comes through a named hidden file. (Not under the
+# sanitizers, which need /proc themselves.)
+if ! ldd "$lotrix" | grep -q libasan && unshare --mount --propagation private true 2>/dev/null; then
+  unshare --mount --propagation private sh -c \
+    "mount -t tmpfs none /proc && '$lotrix' '$work/lines.txt' 3 -o '$work/no-proc.txt'" 2>"$work/err"
+  status=$?
+  check "without /proc" '[[ $status -eq 0 && $(wc -l <"$work/no-proc.txt") -eq 3 && -z $(ls -A "$work" | grep "^\.") ]]'
+fi
+
 # Progress shows on a terminal, for a large input only, and never elsewhere.
 head -c $((65 << 20)) /dev/zero | tr '\0' 'x' | fold -w 99 >"$work/large.txt"
 run "$work/large.txt" 3
 check "no progress when standard error is no terminal" '[[ $status -eq 0 && -z $err ]]'
 if command -v script >/dev/null; then
-  script -qec "'$lotrix' '$work/large.txt' 3" /dev/null >"$work/tty"
+  script -qec "'$lotrix' '$work/large.txt' 999999999 -o '$work/all.txt'" /dev/null >"$work/tty"
   check "a progress line on a terminal" 'grep -q 100% "$work/tty"'
+  check "and what is said after it starts a line of its own" \
+    'tr "\r" "\n" <"$work/tty" | grep -q "^$(printf "\033")\[Klotrix: .*has only"'
 fi
 
 echo "$passes passed, $failures failed"

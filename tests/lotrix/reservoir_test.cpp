@@ -18,8 +18,12 @@ using lotrix::Reservoir;
 std::vector<std::uint64_t> Draw(std::uint64_t k, std::uint64_t n, std::uint64_t seed) {
   Random random(seed);
   Reservoir reservoir(k, random);
-  while (reservoir.Wanted() < n) reservoir.Offer(reservoir.Wanted());
-  std::vector<std::uint64_t> held = reservoir.Values();
+  std::vector<std::uint64_t> held;
+  for (std::uint64_t item = 0; item < std::min(k, n); ++item) held.push_back(item);
+  while (reservoir.Wanted() < n) {
+    const std::uint64_t item = reservoir.Wanted();
+    held[reservoir.Offer()] = item;
+  }
   std::sort(held.begin(), held.end());
   return held;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -79,6 +80,8 @@ TEST_F(SampleTest, ShortFilesAreWrittenWhole) {
   const auto report = lotrix::Sample({dir / "input.txt", dir / "s", 30, 1, {}});
   EXPECT_EQ(report->lines, 12u);
   EXPECT_EQ(report->written, 12u);
+  EXPECT_EQ(SampleOf("a\nb", 30), "a\nb\n");
+  EXPECT_EQ(lotrix::Sample({dir / "input.txt", dir / "s", 30, 1, {}})->lines, 2u);
 }
 
 TEST_F(SampleTest, LinesKeepTheirEndingsAndALastLineGetsTheFilesOwn) {
@@ -122,6 +125,33 @@ TEST_F(SampleTest, Utf16IsSplitOnWholeUnitsInEitherByteOrder) {
   EXPECT_TRUE(seen.contains(std::string("\xFF\xFE\x0A\x01\x0D\x00\x0A\x00", 8)));
 }
 
+TEST_F(SampleTest, Utf16NewlinesAreWholeUnitsAndAStrayLastByteIsText) {
+  const std::string mark("\xFF\xFE", 2);
+  const std::string newline("\x0A\x00", 2);
+  // U+0A2A U+3000 holds the bytes 0A 00, one unit out of step: no newline.
+  const std::string paired("\x2A\x0A\x00\x30", 4);
+  struct Case {
+    std::string text;      // behind the mark
+    std::uint64_t lines;   // as the note counts them
+    std::string lastLine;  // which every line of the sample must be able to be
+  };
+  for (const Case& c : {Case{paired + newline + std::string("b\0", 2) + newline, 2, "b"},
+                        Case{std::string("a\0", 2) + newline + "z", 2, "z"}, Case{"z", 1, "z"}}) {
+    const std::string input = mark + c.text;
+    const std::string all = SampleOf(input, 100);
+    const auto report = lotrix::Sample({dir / "input.txt", dir / "s", 100, 1, {}});
+    EXPECT_EQ(report->lines, c.lines);
+    // Every byte comes through, an unended last line given the file's ending.
+    EXPECT_EQ(all, input + (input.ends_with(newline) ? "" : newline));
+    std::set<std::string> seen;
+    for (std::uint64_t seed = 1; seed <= 40; ++seed) seen.insert(SampleOf(input, 1, seed));
+    EXPECT_EQ(seen.size(), c.lines);
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](const std::string& line) {
+      return line.starts_with(mark + c.lastLine);
+    }));
+  }
+}
+
 TEST_F(SampleTest, LinesLongerThanAnyBufferComeThroughWhole) {
   const std::string huge(10 << 20, 'x');
   EXPECT_EQ(SampleOf("short\n" + huge + "\nend\n", 3), "short\n" + huge + "\nend\n");
@@ -137,6 +167,10 @@ TEST(DefaultOutputPath, PutsTheSampleBesideTheInput) {
   EXPECT_EQ(lotrix::DefaultOutputPath("d/a.tar.gz", 5), "d/a.tar_sample5.gz");
   EXPECT_EQ(lotrix::DefaultOutputPath("/data/corpus v2/hits.txt", 0),
             "/data/corpus v2/hits_sample0.txt");
+  // Taken names are followed by numbered ones, the extension kept last.
+  EXPECT_EQ(lotrix::NumberedPath("d/hits_sample30.txt", 1), "d/hits_sample30.txt");
+  EXPECT_EQ(lotrix::NumberedPath("d/hits_sample30.txt", 2), "d/hits_sample30-2.txt");
+  EXPECT_EQ(lotrix::NumberedPath("d.v/notes_sample5", 12), "d.v/notes_sample5-12");
 }
 
 }  // namespace
