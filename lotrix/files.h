@@ -85,6 +85,8 @@ class OutputFile {
   OutputFile(Kind kind, std::string path, std::intptr_t handle) noexcept
       : kind_(kind), path_(std::move(path)), handle_(handle) {}
   Error Failed(int code) const;
+  // Windows: opens the hidden file, in `folder`, that the sample is written under.
+  std::optional<Error> CreateHidden(const std::string& folder);
   std::optional<Error> Flush();
   std::optional<Error> PutInPlace();
   // Gives the sample `name` unless something has it: 0, or the system's error code.

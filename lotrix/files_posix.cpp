@@ -105,7 +105,7 @@ struct Hidden {
   std::unique_ptr<char[]> name;  // none for an unnamed file
   int error = 0;
 };
-Hidden CreateHidden(const std::string& folder, mode_t mode) {
+Hidden MakeHidden(const std::string& folder, mode_t mode) {
   Hidden hidden;
   hidden.fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (hidden.fd >= 0) {
@@ -215,7 +215,7 @@ Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
   } else if (errno != ENOENT) {
     return SystemError(path, errno);
   }
-  Hidden hidden = CreateHidden(FolderOf(*target), mode);
+  Hidden hidden = MakeHidden(FolderOf(*target), mode);
   if (hidden.fd < 0) return SystemError(path, hidden.error);
   OutputFile output(Kind::kReplace, path, hidden.fd);
   output.target_ = std::move(*target);
@@ -225,7 +225,7 @@ Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
 
 Expected<OutputFile> OutputFile::New(std::function<std::string(unsigned)> name) {
   const std::string first = name(1);
-  Hidden hidden = CreateHidden(FolderOf(first), CreationMode());
+  Hidden hidden = MakeHidden(FolderOf(first), CreationMode());
   if (hidden.fd < 0) return SystemError(first, hidden.error);
   OutputFile output(Kind::kNew, first, hidden.fd);
   output.name_ = std::move(name);

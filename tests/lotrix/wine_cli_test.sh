@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # lotrix.exe under Wine: a file whose name is not ASCII, the same sample for the same seed as on
-# Linux, and the error for a missing file.
+# Linux, the error for a missing file, and what Windows does differently from Linux around the
+# output: a name claimed by moving without replacing, the read-only attribute, devices, a hidden
+# file that goes with its handle, a console left as it was found.
 #   wine_cli_test.sh PATH/TO/lotrix.exe       (LOTRIX_WINE64 and WINEPREFIX set)
 set -uo pipefail
 exe=$1
@@ -27,6 +29,36 @@ status=$?
 check "a missing input exits 1" '[ $status -eq 1 ]'
 check "and names the file" 'grep -q "missing 文.txt: " "$work/err"'
 check "and writes nothing" '[ "$(ls "$work" | grep -c _sample)" = 1 ]'
+
+run() {  # in $work; leaves $status and $err
+  (cd "$work" && "$LOTRIX_WINE64" "$exe" "$@" 2>"$work/err" >"$work/out")
+  status=$?
+  err=$(tr -d '\r' <"$work/err")
+}
+seq 1 1000 >"$work/a.txt"
+run --seed 42 a.txt 3
+run --seed 42 a.txt 3
+check "a rerun takes a new name and says so" \
+  '[[ $status -eq 0 && $err == "lotrix: a_sample3.txt exists; the sample is in a_sample3-2.txt" ]] && cmp -s "$work/a_sample3.txt" "$work/a_sample3-2.txt"'
+seq 1 1000 | "$LOTRIX_WINE64" "$exe" --seed 42 - 3 >"$work/piped" 2>/dev/null
+check "standard input draws what the file draws, to standard output, bytes unchanged" 'cmp -s "$work/piped" "$work/a_sample3.txt"'
+cp "$work/a.txt" "$work/kept.txt" && chmod 444 "$work/kept.txt"
+run a.txt 3 -o kept.txt
+check "a read-only file is never replaced" '[[ $status -eq 1 && $err == "lotrix: kept.txt: is write-protected" ]] && cmp -s "$work/a.txt" "$work/kept.txt"'
+run a.txt 3 -o NUL
+check "a device is written as it is" '[[ $status -eq 0 && -z $(ls -A "$work" | grep -i -e nul -e lotrix) ]]'
+deep=$work/$(printf 'folder-of-thirty-characters-%02d/' {1..9})
+mkdir -p "$deep" && cp "$work/a.txt" "$deep/a.txt"
+"$LOTRIX_WINE64" "$exe" "$(windows_path "$deep/a.txt")" 3 2>/dev/null
+check "a path of ${#deep} characters" '[ "$(wc -l <"$deep/a_sample3.txt" 2>/dev/null)" = 3 ]'
+check "longer paths are declared" 'grep -q longPathAware "$exe"'
+check "the console's code page and mode are left alone" \
+  '! x86_64-w64-mingw32-objdump -p "$exe" | grep -q -e SetConsoleOutputCP -e SetConsoleMode'
+mkdir "$work/killed"
+(sleep 30; echo) 2>/dev/null | "$LOTRIX_WINE64" "$exe" - 3 -o "$(windows_path "$work/killed/s.txt")" 2>/dev/null &
+for _ in $(seq 100); do [ -n "$(ls -A "$work/killed")" ] && break; sleep 0.05; done
+pkill -KILL -f "lotrix.exe - 3 -o" && sleep 1
+check "killed, it leaves no hidden file" '[[ -z $(ls -A "$work/killed") ]]'
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
