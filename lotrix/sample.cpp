@@ -326,6 +326,10 @@ Expected<SampleReport> Sample(const SampleRequest& request) {
   if (!input) return input.error();
   // Before the input is read: a place the sample cannot go fails at once, not after a scan.
   auto output = OpenOutput(request, *input);
+  if (!output && request.output.empty() && input->IsStream()) {
+    // A pipe's folder (/dev/fd) takes no files: the user has to say where the sample goes.
+    return Error{output.error().path, output.error().reason + "; name the output with -o"};
+  }
   if (!output) return output.error();
 
   Random random(request.seed);
