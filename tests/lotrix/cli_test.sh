@@ -192,7 +192,7 @@ for signal in INT TERM HUP; do
   env LD_PRELOAD="$shim" LOTRIX_SHIM_NO_TMPFILE=1 "$lotrix" "$work/silent" 3 -o "$work/stopped/s.txt" &
   for _ in $(seq 100); do [ -n "$(ls -A "$work/stopped")" ] && break; sleep 0.05; done
   kill -s "$signal" $!
-  wait $!
+  { wait $!; } 2>/dev/null
   status=$?
   check "SIG$signal removes the hidden file" '[[ $status -eq $((128 + $(kill -l "$signal"))) && -z $(ls -A "$work/stopped") ]]'
 done
