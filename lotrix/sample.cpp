@@ -211,15 +211,15 @@ Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& 
   if (written > 0) {
     const std::string mark = reader.Mark();
     if (auto error = output.Write(mark.data(), mark.size())) return *error;
-  }
-  LineCopier copier(input, output, format, scan);
-  if (written == scan.Lines() && written > 0) {
-    if (auto error = copier.Rest(format.markSize)) return *error;
-  } else if (written > 0) {
-    auto starts = draw.Starts();
-    if (!starts) return starts.error();
-    for (const std::uint64_t start : *starts) {
-      if (auto error = copier.Line(start)) return *error;
+    LineCopier copier(input, output, format, scan);
+    if (written == scan.Lines()) {
+      if (auto error = copier.Rest(format.markSize)) return *error;
+    } else {
+      auto starts = draw.Starts();
+      if (!starts) return starts.error();
+      for (const std::uint64_t start : *starts) {
+        if (auto error = copier.Line(start)) return *error;
+      }
     }
   }
   if (!input.Unchanged()) return Changed(input);
