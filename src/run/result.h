@@ -14,7 +14,17 @@ struct RunError {
   int number = 0;
   std::string description;
   std::string detail;
+  // A failure that only the system can name: `number` is the system's own code, and
+  // `codeName` its symbolic name where it has one ("EACCES"). Said as a system error, so that
+  // 13 "Permission denied" is not taken for 13 "Type mismatch".
+  bool system = false;
+  std::string codeName{};
 };
+
+inline RunError SystemRunError(int code, std::string description, std::string codeName,
+                               std::string detail) {
+  return {code, std::move(description), std::move(detail), true, std::move(codeName)};
+}
 
 // A value or the error that stands in its place.
 template <class T>

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "run/result.h"
 #include "run/tool_process.h"
@@ -20,6 +21,10 @@ Notice DoneNotice();
 Notice ErrorNotice(const RunError& error);
 Notice FailureNotice(const ToolExit& exit);
 
+// The input path as the sampler should get it from the path field's text. On Windows a path
+// pasted wrapped in double quotes loses them; elsewhere the text is the path.
+std::string PathFromField(std::string text);
+
 // What the run action needs from the window that hosts it. Texts cross this boundary in the
 // system's narrow encoding: file-name bytes on Linux, UTF-8 on Windows.
 class RunHost {
@@ -34,6 +39,15 @@ class RunHost {
   // events are already pending), then processes every pending window event. Events may start
   // another run from in here.
   virtual void ProcessPendingEvents(const WakeSet& wake) = 0;
+  // Something that the window keeps doing for as long as it exists.
+  class Watch {
+   public:
+    virtual ~Watch() = default;
+  };
+  // Calls `drain` whenever `handle` may have something to read, from every event loop that
+  // runs (a modal box's, a dialog's, a nested run's), until the watch is destroyed or `drain`
+  // returns false. `drain` never blocks.
+  virtual std::unique_ptr<Watch> WatchHandle(WaitHandle handle, std::function<bool()> drain) = 0;
   // Shows `notice` modally and returns once the user has dismissed it.
   virtual void ShowNotice(const Notice& notice) = 0;
   // The window was closed during a run, and the last run has now been announced.
@@ -50,7 +64,8 @@ class RunAction {
   void Run(RunHost& host);
 
   // The window has been closed. True when the program may end now; otherwise it ends once the
-  // runs under way have ended and been announced, through RunHost::EndProgram().
+  // runs under way (waiting, or showing a notice) have ended and been announced, through
+  // RunHost::EndProgram().
   bool RequestEnd();
 
   // Turns of the wait loops so far, summed over all runs; each turn blocks until it is woken.
@@ -60,9 +75,7 @@ class RunAction {
   void Wait(RunHost& host, ToolProcess& tool);
 
   std::string toolFolder_;
-  // Tools being waited for, outermost first. Every wait drains all their error pipes, so an
-  // outer tool never stalls on a full pipe while an inner run waits.
-  std::vector<ToolProcess*> waiting_;
+  int underWay_ = 0;  // runs that have not returned yet, nested ones included
   bool endRequested_ = false;
   unsigned long waitTurns_ = 0;
 };

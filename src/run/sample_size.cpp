@@ -13,12 +13,30 @@ constexpr int kMax = std::numeric_limits<std::int16_t>::max();
 // strings from overflowing the accumulator.
 constexpr long kSaturated = 1'000'000;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Unicode's white space in UTF-8: what a paste may bring along around the number (a tab, a line
+// break, a no-break space, an ideographic space).
+constexpr std::string_view kBlanks[] = {
+    " ",      "\t",     "\n",     "\v",     "\f",     "\r",     "\u0085", "\u00A0", "\u1680",
+    "\u2000", "\u2001", "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007", "\u2008",
+    "\u2009", "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000",
+};
+
 std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  for (bool trimmed = true; trimmed;) {
+    trimmed = false;
+    for (const std::string_view blank : kBlanks) {
+      if (text.starts_with(blank)) {
+        text.remove_prefix(blank.size());
+        trimmed = true;
+      }
+      if (text.ends_with(blank)) {
+        text.remove_suffix(blank.size());
+        trimmed = true;
+      }
+    }
+  }
   return text;
 }
 

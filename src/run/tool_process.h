@@ -16,9 +16,9 @@ using WaitHandle = void*;
 using WaitHandle = int;
 #endif
 
-// What should end a blocking wait for window events early: handles that become ready when a
-// tool ends or has output to drain. `pollSoon` asks for a short timer instead, where the
-// system offers no handle for a process's end.
+// What should end a blocking wait for window events early: the handle that becomes ready when
+// the tool waited for ends. `pollSoon` asks for a short timer instead, where the system offers
+// no such handle.
 struct WakeSet {
   std::vector<WaitHandle> handles;
   bool pollSoon = false;
@@ -26,11 +26,13 @@ struct WakeSet {
 
 // How a tool ended. `errorTail` holds the last bytes that it wrote to its standard error.
 struct ToolExit {
-  bool signalled = false;
-  int code = 0;  // exit status, or the signal's number
+  bool known = true;       // false where its exit status could not be had
+  bool signalled = false;  // ended by a signal (POSIX)
+  bool crashed = false;    // ended by an exception, `code` being its status (Windows)
+  int code = 0;            // exit status, the signal's number, or the exception's status
   std::string errorTail;
 
-  bool Succeeded() const { return !signalled && code == 0; }
+  bool Succeeded() const { return known && !signalled && !crashed && code == 0; }
 };
 
 // The folder that holds this program's executable, without a trailing separator except at a
@@ -53,12 +55,15 @@ class ToolProcess {
 
   ProcessId Id() const { return id_; }
 
-  // Adds what should wake a wait: the tool's standard error while it is open and, when
-  // `withEnd`, the handle that becomes ready when the tool ends.
-  void AddWakeHandles(WakeSet& wake, bool withEnd) const;
+  // Adds what should wake the wait for the tool: the handle that becomes ready when it ends.
+  void AddWakeHandles(WakeSet& wake) const;
 
-  // Reads whatever the tool has written to its standard error, without blocking.
-  void DrainErrors();
+  // What becomes ready when the tool has written to its standard error; kept open until
+  // Finish, so that a watch on it never outlives it.
+  WaitHandle ErrorHandle() const;
+  // Reads whatever the tool has written to its standard error, without blocking. False once
+  // it has closed it: nothing more will come.
+  bool DrainErrors();
 
   // Reaps the ended tool and reports how it ended. Call once, after IsRunning() said false.
   ToolExit Finish();
@@ -76,6 +81,7 @@ class ToolProcess {
 #else
   int endFd_ = -1;    // pidfd: readable once the tool has ended
   int errorFd_ = -1;  // read end of the tool's standard error
+  bool errorsOpen_ = true;
 #endif
   std::string errorTail_;
   bool errorTruncated_ = false;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -40,10 +41,24 @@ int OpenEndFd(ProcessId id) {
 }
 
 RunError StartError(int error, const std::string& tool) {
-  if (error == ENOENT) {
+  // ENOENT also comes for a sampler that is there, when what it needs to run (a script's
+  // interpreter) is not: only a missing sampler is "File not found".
+  if (error == ENOENT && access(tool.c_str(), F_OK) != 0) {
     return {53, "File not found", "The sampler \"" + tool + "\" was not found."};
   }
-  return {error, std::strerror(error), "The sampler \"" + tool + "\" could not be started."};
+  const char* name = strerrorname_np(error);
+  return SystemRunError(error, std::strerror(error), name ? name : "",
+                        "The sampler \"" + tool + "\" could not be started.");
+}
+
+// A program started with SIGCHLD ignored (by a launcher, `trap '' CHLD`) would have its
+// children reaped by the kernel, their exit status lost: every run would look like a success.
+void TakeBackChildSignal() {
+  signal(SIGCHLD, SIG_DFL);
+  sigset_t child;
+  sigemptyset(&child);
+  sigaddset(&child, SIGCHLD);
+  pthread_sigmask(SIG_UNBLOCK, &child, nullptr);
 }
 
 // posix_spawn's attribute and file-action objects, destroyed on every way out.
@@ -78,6 +93,7 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
                                const_cast<char*>(arguments[1].c_str()),
                                const_cast<char*>(arguments[2].c_str()), nullptr};
 
+  TakeBackChildSignal();
   int errorPipe[2];
   if (pipe2(errorPipe, O_CLOEXEC) != 0) return StartError(errno, arguments[0]);
 
@@ -120,6 +136,7 @@ ToolProcess::ToolProcess(ToolProcess&& other) noexcept
     : id_(std::exchange(other.id_, 0)),
       endFd_(std::exchange(other.endFd_, -1)),
       errorFd_(std::exchange(other.errorFd_, -1)),
+      errorsOpen_(other.errorsOpen_),
       errorTail_(std::move(other.errorTail_)),
       errorTruncated_(other.errorTruncated_) {}
 
@@ -128,9 +145,7 @@ ToolProcess::~ToolProcess() {
   CloseFd(errorFd_);
 }
 
-void ToolProcess::AddWakeHandles(WakeSet& wake, bool withEnd) const {
-  if (errorFd_ >= 0) wake.handles.push_back(errorFd_);
-  if (!withEnd) return;
+void ToolProcess::AddWakeHandles(WakeSet& wake) const {
   if (endFd_ >= 0) {
     wake.handles.push_back(endFd_);
   } else {
@@ -138,18 +153,21 @@ void ToolProcess::AddWakeHandles(WakeSet& wake, bool withEnd) const {
   }
 }
 
-void ToolProcess::DrainErrors() {
+WaitHandle ToolProcess::ErrorHandle() const { return errorFd_; }
+
+bool ToolProcess::DrainErrors() {
   char buffer[16384];
-  while (errorFd_ >= 0) {
+  while (errorsOpen_ && errorFd_ >= 0) {
     const ssize_t got = read(errorFd_, buffer, sizeof buffer);
     if (got > 0) {
       KeepErrorBytes(buffer, static_cast<std::size_t>(got));
     } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-      CloseFd(errorFd_);  // end of file: nothing more will come, and it must not wake us again
+      errorsOpen_ = false;  // end of file: nothing more will come
     } else if (errno == EAGAIN) {
-      return;
+      return true;
     }
   }
+  return false;
 }
 
 ToolExit ToolProcess::Finish() {
@@ -162,6 +180,8 @@ ToolExit ToolProcess::Finish() {
   if (reaped == id_) {
     result.signalled = WIFSIGNALED(status);
     result.code = result.signalled ? WTERMSIG(status) : WEXITSTATUS(status);
+  } else {
+    result.known = false;  // reaped by someone else: how it went cannot be told
   }
   // What the tool wrote last is in the pipe now. A process that it left behind may hold the
   // pipe open, so this takes what is there and does not wait for the end of it.

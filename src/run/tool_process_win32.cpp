@@ -17,6 +17,7 @@ struct ToolProcess::ErrorReader {
   OVERLAPPED overlapped{};
   char buffer[65536];
   bool pending = false;
+  bool ended = false;  // the tool has closed its end: nothing more will come
 
   ~ErrorReader() {
     if (pending) {
@@ -32,11 +33,14 @@ struct ToolProcess::ErrorReader {
 namespace {
 
 RunError StartError(DWORD error, const std::string& tool) {
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+  // Only a sampler that is not there is "File not found"; one that is there but cannot run
+  // (a DLL it needs is missing) is the system's error.
+  if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) &&
+      GetFileAttributesW(Widen(tool + ".exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
     return {53, "File not found", "The sampler \"" + tool + "\" was not found."};
   }
-  return {static_cast<int>(error), SystemMessage(error),
-          "The sampler \"" + tool + "\" could not be started."};
+  return SystemRunError(static_cast<int>(error), SystemMessage(error, Widen(tool + ".exe")), "",
+                        "The sampler \"" + tool + "\" could not be started.");
 }
 
 // A pipe whose read end is ours, overlapped, and whose write end the tool inherits.
@@ -144,39 +148,42 @@ ToolProcess::~ToolProcess() {
   if (process_) CloseHandle(process_);
 }
 
-void ToolProcess::AddWakeHandles(WakeSet& wake, bool withEnd) const {
-  if (errors_) wake.handles.push_back(errors_->event);
-  if (withEnd) wake.handles.push_back(process_);
-}
+void ToolProcess::AddWakeHandles(WakeSet& wake) const { wake.handles.push_back(process_); }
 
-void ToolProcess::DrainErrors() {
-  while (errors_) {
+WaitHandle ToolProcess::ErrorHandle() const { return errors_ ? errors_->event : nullptr; }
+
+bool ToolProcess::DrainErrors() {
+  while (errors_ && !errors_->ended) {
     ErrorReader& reader = *errors_;
     if (reader.pending) {
       DWORD got = 0;
       if (!GetOverlappedResult(reader.pipe, &reader.overlapped, &got, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE) return;
-        errors_.reset();  // the tool has closed its end: nothing more will come
-        return;
+        if (GetLastError() == ERROR_IO_INCOMPLETE) return true;
+        reader.pending = false;
+        reader.ended = true;
+        break;
       }
       reader.pending = false;
       KeepErrorBytes(reader.buffer, got);
     }
     if (!ReadFile(reader.pipe, reader.buffer, sizeof reader.buffer, nullptr, &reader.overlapped) &&
         GetLastError() != ERROR_IO_PENDING) {
-      errors_.reset();
-      return;
+      reader.ended = true;
+      break;
     }
     reader.pending = true;
   }
+  return false;
 }
 
 ToolExit ToolProcess::Finish() {
   ToolExit result;
   DWORD code = 0;
   WaitForSingleObject(process_, INFINITE);
-  GetExitCodeProcess(process_, &code);
+  result.known = GetExitCodeProcess(process_, &code);
   result.code = static_cast<int>(code);
+  // An exception's status (0xC0000005 and its kind), not a program's own exit status.
+  result.crashed = (code & 0xFF000000u) == 0xC0000000u;
   // What the tool wrote last is in the pipe now; a process that it left behind may hold the
   // pipe open, so this takes what is there and does not wait for the end of it.
   DrainErrors();

@@ -28,14 +28,25 @@ inline std::string Narrow(std::wstring_view text) {
   return narrow;
 }
 
-// The system's own description of an error code, in the user's language.
-inline std::string SystemMessage(DWORD code) {
+// The system's own description of an error code, in the user's language. Some descriptions
+// name the thing that failed by an insert ("%1 is not a valid Win32 application"): `subject`
+// takes its place.
+inline std::string SystemMessage(DWORD code, std::wstring_view subject = L"it") {
   wchar_t* text = nullptr;
   const DWORD size = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text ? text : L"", size);
+  const std::wstring raw(text ? text : L"", size);
   LocalFree(text);
+  std::wstring message;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == L'%' && i + 1 < raw.size() && raw[i + 1] >= L'1' && raw[i + 1] <= L'9') {
+      message += subject;
+      ++i;
+    } else {
+      message += raw[i];
+    }
+  }
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
                               message.back() == L'.' || message.back() == L' ')) {
     message.pop_back();

@@ -33,14 +33,25 @@ check() {  # description, condition (a shell command)
 # Every visible window titled exactly $1.
 windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
 
-# Waits up to $wait_seconds (20 unless set) for a visible window titled exactly $1 other than
-# $2; prints its id.
+# Waits for a visible window titled exactly $1 other than $2, and prints its id. It returns as
+# soon as the window shows, and gives up early if the program ($program, where set) has ended;
+# the limit of $wait_seconds (90 unless set) is only for a program that hangs.
 window_named() {
   local id
-  for _ in $(seq $((${wait_seconds:-20} * 10))); do
+  for _ in $(seq $((${wait_seconds:-90} * 10))); do
     for id in $(windows_named "$1"); do
       [ "$id" != "${2:-}" ] && echo "$id" && return 0
     done
+    [ -n "${program:-}" ] && ! kill -0 "$program" 2>/dev/null && return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits until window $1 is no longer shown.
+gone() {
+  for _ in $(seq 300); do
+    windows_named '.*' | grep -qx "$1" || return 0
     sleep 0.1
   done
   return 1
@@ -66,19 +77,24 @@ dismiss() {
 
 lines_in() { if [ -f "$1" ]; then wc -l <"$1"; else echo none; fi; }
 
-# Closes window $1 as a window manager's close button would, and checks that the program ends
-# with status 0.
-close_and_expect_end() {
-  python3 "$e2e_dir/close_window.py" "$1"
+# Checks that the program ends, by itself now, with status 0.
+expect_end() {
   for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$program" 2>/dev/null; then
-    check "closing the window ends the program" false
+    check "${1:-the program ends}" false
     return
   fi
   wait "$program"
   local status=$?
-  check "closing the window ends the program, with status 0" "[ $status -eq 0 ]"
+  check "${1:-the program ends}, with status 0" "[ $status -eq 0 ]"
   program=
+}
+
+# Closes window $1 as a window manager's close button would, and checks that the program ends
+# with status 0.
+close_and_expect_end() {
+  python3 "$e2e_dir/close_window.py" "$1"
+  expect_end "closing the window ends the program"
 }
 
 finish() {

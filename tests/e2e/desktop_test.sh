@@ -40,10 +40,10 @@ check "its sample is of the other file" '[ "$(lines_in "$work/other_sample7.txt"
 # Browse: pick a file in the dialog by typing its name, then run.
 focus "$main"
 keys shift+Tab shift+Tab space   # from Run back to Browse, and press it
-sleep 1
+dialog=$(window_named Open) && focus "$dialog"
 type_text "$work/picked.txt"
 keys Return
-sleep 0.5
+gone "$dialog"
 focus "$main"
 keys Tab Tab space               # from Browse to Run
 check "a run on the file picked with Browse" 'dismiss information'

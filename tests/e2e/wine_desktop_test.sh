@@ -61,7 +61,7 @@ keys Tab space                   # from the path field to Browse, and press it
 dialog=$(window_named Open) && focus "$dialog"
 type_text "$(windows_path "$work/picked.txt")"
 keys Return
-sleep 0.5
+gone "$dialog"
 focus "$main"
 keys Tab                         # from Browse to the size, still "abc"
 type_text 7
@@ -70,6 +70,32 @@ check "a run on the file picked with Browse" 'dismiss information'
 check "its sample is of the picked file" '[ "$(lines_in "$work/picked_sample7.txt")" = 7 ]'
 
 close_and_expect_end "$main"
+
+# Closed by its handle (as automation and task managers do) while a box or the open-file dialog
+# is up: the window goes, what is up stays until it is dismissed, and the program then ends.
+start_window() {
+  "$LOTRIX_WINE64" "$bin/lotrixGUI.exe" 2>>"$work/gui.log" &
+  program=$!
+  main=$(window_named Lotrix) && focus "$main"
+}
+for what in "Done!:make hits.txt:information" "a failure:no such file.txt:Lotrix" "the open-file dialog::Open"; do
+  IFS=: read -r shown input title <<<"$what"
+  start_window
+  if [ -n "$input" ]; then
+    type_text "$(windows_path "$work/$input")"
+    keys Tab Tab Tab space
+  else
+    keys Tab space
+  fi
+  up=$(window_named "$title" "$main")
+  "$LOTRIX_WINE64" "$LOTRIX_POST_CLOSE" 2>/dev/null
+  gone "$main"
+  check "closed while $shown is up, the window goes and $shown stays" \
+    '[ -n "$up" ] && windows_named "$title" | grep -qx "$up" && kill -0 $program'
+  focus "$up"
+  keys Escape
+  expect_end "and once $shown is dismissed the program ends"
+done
 
 # At 144 dpi the window grows with the system's scale.
 set_dpi 144

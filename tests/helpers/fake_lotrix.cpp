@@ -1,11 +1,13 @@
 // Stands in for the sampler in the front end's tests. It does what its environment says:
 //   LOTRIX_FAKE_RECORD       file to write its arguments to, each followed by a NUL byte
 //   LOTRIX_FAKE_REPORT       file to write key=value lines to: pid, sid, fds, stdin, stdout
+//   LOTRIX_FAKE_QUIET_MS     first sleep this long
 //   LOTRIX_FAKE_STDERR_BYTES write this many bytes of filler lines to standard error
 //   LOTRIX_FAKE_DELAY_MS     then sleep this long
 //   LOTRIX_FAKE_LAST_WORDS   then write this line to standard error
 //   LOTRIX_FAKE_ENDED        then write the wall-clock time in nanoseconds to this file
-//   LOTRIX_FAKE_SIGNAL       and end by this signal, or else
+//   LOTRIX_FAKE_SIGNAL       and end by this signal (on Windows, 11 is an access violation), or
+//                            else
 //   LOTRIX_FAKE_STATUS       exit with this status (0 by default)
 #ifdef _WIN32
 #include <windows.h>
@@ -76,6 +78,7 @@ int Main(int argc, char* argv[]) {
            << "\nstdout=" << LinkTarget("/proc/self/fd/1") << "\n";
 #endif
   }
+  std::this_thread::sleep_for(std::chrono::milliseconds(Number("LOTRIX_FAKE_QUIET_MS")));
   const std::string filler = std::string(99, 'x') + "\n";
   for (long left = Number("LOTRIX_FAKE_STDERR_BYTES"); left > 0; left -= 100) WriteError(filler);
   std::this_thread::sleep_for(std::chrono::milliseconds(Number("LOTRIX_FAKE_DELAY_MS")));
@@ -83,6 +86,12 @@ int Main(int argc, char* argv[]) {
   if (const char* path = Setting("LOTRIX_FAKE_ENDED")) {
     std::ofstream(path) << std::chrono::system_clock::now().time_since_epoch().count();
   }
+#ifdef _WIN32
+  if (Number("LOTRIX_FAKE_SIGNAL") == SIGSEGV) {
+    SetErrorMode(SEM_NOGPFAULTERRORBOX);  // no debugger: the process ends with the status
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  }
+#endif
   if (const long signal = Number("LOTRIX_FAKE_SIGNAL")) std::raise(static_cast<int>(signal));
   return static_cast<int>(Number("LOTRIX_FAKE_STATUS"));
 }

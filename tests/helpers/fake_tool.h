@@ -38,7 +38,8 @@ struct Script {
   std::string record{};  // where to write its arguments
   std::string report{};  // where to write pid, session, descriptors
   std::string ended{};   // where to write the time it ended
-  int delayMs = 0;
+  int quietMs = 0;       // before it writes its errors
+  int delayMs = 0;       // after
   int status = 0;
   int signal = 0;
   long stderrBytes = 0;
@@ -63,6 +64,7 @@ inline void Apply(const Script& script) {
   SetOrClear("LOTRIX_FAKE_REPORT", script.report);
   SetOrClear("LOTRIX_FAKE_ENDED", script.ended);
   SetOrClear("LOTRIX_FAKE_LAST_WORDS", script.lastWords);
+  SetOrClear("LOTRIX_FAKE_QUIET_MS", std::to_string(script.quietMs));
   SetOrClear("LOTRIX_FAKE_DELAY_MS", std::to_string(script.delayMs));
   SetOrClear("LOTRIX_FAKE_STATUS", std::to_string(script.status));
   SetOrClear("LOTRIX_FAKE_SIGNAL", std::to_string(script.signal));

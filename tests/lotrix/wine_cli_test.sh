@@ -53,7 +53,7 @@ mkdir -p "$deep" && cp "$work/a.txt" "$deep/a.txt"
 check "a path of ${#deep} characters" '[ "$(wc -l <"$deep/a_sample3.txt" 2>/dev/null)" = 3 ]'
 check "longer paths are declared" 'grep -q longPathAware "$exe"'
 check "the console's code page and mode are left alone" \
-  '! x86_64-w64-mingw32-objdump -p "$exe" | grep -q -e SetConsoleOutputCP -e SetConsoleMode'
+  '! "${OBJDUMP:-x86_64-w64-mingw32-objdump}" -p "$exe" | grep -q -e SetConsoleOutputCP -e SetConsoleMode'
 mkdir "$work/killed"
 (sleep 30; echo) 2>/dev/null | "$LOTRIX_WINE64" "$exe" - 3 -o "$(windows_path "$work/killed/s.txt")" 2>/dev/null &
 for _ in $(seq 100); do [ -n "$(ls -A "$work/killed")" ] && break; sleep 0.05; done

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "run/run_action.h"
+
 #ifdef _WIN32
 #include "run/wide_text.h"  // windows.h, which shellapi.h needs first
 // clang-format off
@@ -122,6 +124,24 @@ TEST(ArgumentVector, CarriesThePathUntouched) {
 #endif
   EXPECT_EQ(argv[1], path);
   EXPECT_EQ(argv[2], "-7");
+}
+
+TEST(PathField, OnWindowsAPathCopiedAsPathLosesItsQuotes) {
+  struct Case {
+    std::string field, windows;  // elsewhere the field is the path
+  };
+  for (const auto& [field, windows] : {
+           Case{"\"C:\\corpus v2\\hits.txt\"", "C:\\corpus v2\\hits.txt"},
+           Case{"C:\\corpus\\hits.txt", "C:\\corpus\\hits.txt"},
+           Case{"\"", "\""},
+           Case{"\"half", "\"half"},
+       }) {
+#ifdef _WIN32
+    EXPECT_EQ(lotrix::PathFromField(field), windows);
+#else
+    EXPECT_EQ(lotrix::PathFromField(field), field);
+#endif
+  }
 }
 
 }  // namespace

@@ -17,6 +17,11 @@ TEST(SampleSize, AcceptsWhatTheUserMeant) {
       {"030", 30},
       {" 30 ", 30},
       {"\t30\t", 30},
+      // Any white space that a paste brings along: a line break, a no-break space, an
+      // ideographic space.
+      {"30\r\n", 30},
+      {"\u00A030\u00A0", 30},
+      {"\u300030\u2009", 30},
       {"+7", 7},
       {"-5", -5},
       {"0", 0},
@@ -61,7 +66,8 @@ TEST(SampleSize, UsesTheLocalesDecimalSeparator) {
 
 TEST(SampleSize, TextThatIsNoNumberIsATypeMismatch) {
   for (const char* text :
-       {"", "   ", "abc", "3 0", "--5", "+-5", "- 5", ".", "1e3", "30x", "x30", "0x1F", "3.0.0"}) {
+       {"", "   ", "abc", "3 0", "--5", "+-5", "- 5", ".", "1e3", "30x", "x30", "0x1F", "3.0.0",
+        "\u00A0", "3\u00A00", "\uFF13\uFF10" /* full-width digits */}) {
     const auto size = ConvertSampleSize(text, ".");
     ASSERT_FALSE(size) << text;
     EXPECT_EQ(size.error().number, 13) << text;

@@ -17,6 +17,7 @@
 
 #include "fake_tool.h"
 #include "run/command_line.h"
+#include "run/run_action.h"
 
 namespace {
 
@@ -88,15 +89,27 @@ TEST(ToolProcess, ReportsHowTheToolEnded) {
 }
 
 TEST(ToolProcess, KeepsOnlyTheTailOfAChattyToolsErrors) {
-  // A megabyte is far more than a pipe holds: the tool ends only if we keep reading.
-  fake::Apply({.stderrBytes = 1 << 20, .lastWords = "the last line"});
-  auto tool = ToolProcess::Start(lotrix::ApplicationFolder(), "x", 30);
-  ASSERT_TRUE(tool);
-  const ToolExit exit = RunToEnd(*tool);
-  EXPECT_LE(exit.errorTail.size(), ToolProcess::kErrorTailBytes);
-  EXPECT_TRUE(exit.errorTail.ends_with("\nthe last line\n"));
-  // Only whole lines: the cut falls on a line break.
-  EXPECT_EQ(exit.errorTail.find_first_not_of('x'), 99u);
+  struct Case {
+    std::string lastWords;
+    std::string begins, ends;
+  };
+  const std::string filler = std::string(99, 'x') + "\n";
+  const std::string longLine(5000, 'y');
+  for (const auto& [lastWords, begins, ends] : {
+           // Only whole lines: the cut falls on a line break.
+           Case{"the last line", filler, filler + "the last line\n"},
+           // A last line longer than the tail is shown by its end, after an ellipsis.
+           Case{longLine, "\u2026yyy", "yyy\n"},
+       }) {
+    // A megabyte is far more than a pipe holds: the tool ends only if we keep reading.
+    fake::Apply({.stderrBytes = 1 << 20, .lastWords = lastWords});
+    auto tool = ToolProcess::Start(lotrix::ApplicationFolder(), "x", 30);
+    ASSERT_TRUE(tool);
+    const ToolExit exit = RunToEnd(*tool);
+    EXPECT_LE(exit.errorTail.size(), ToolProcess::kErrorTailBytes + begins.size());
+    EXPECT_TRUE(exit.errorTail.starts_with(begins)) << exit.errorTail.substr(0, 20);
+    EXPECT_TRUE(exit.errorTail.ends_with(ends));
+  }
 }
 
 TEST(ToolProcess, AMissingToolIsFileNotFoundWithItsFullPath) {
@@ -108,17 +121,34 @@ TEST(ToolProcess, AMissingToolIsFileNotFoundWithItsFullPath) {
   EXPECT_NE(tool.error().detail.find(dir / "lotrix"), std::string::npos) << tool.error().detail;
 }
 
-#ifndef _WIN32
-TEST(ToolProcess, AToolThatCannotRunGivesTheSystemsError) {
-  fake::TempDir dir;
-  std::ofstream(dir / "lotrix") << "not a program";
-  chmod((dir / "lotrix").c_str(), 0644);
-  auto tool = ToolProcess::Start(dir.path().string(), "x", 30);
-  ASSERT_FALSE(tool);
-  EXPECT_EQ(tool.error().number, EACCES);
-  EXPECT_EQ(tool.error().description, std::strerror(EACCES));
-}
-
+TEST(ToolProcess, AToolThatIsThereButCannotRunGivesTheSystemsError) {
+  // Told apart from the conversion errors, and never "File not found" for a sampler that is
+  // there.
+  struct Case {
+    std::string content;
+    std::string notice;  // how the error box begins
+  };
+#ifdef _WIN32
+  const std::string file = "lotrix.exe";
+  const std::vector<Case> cases = {{"not a program", "System error 193: "}};
+#else
+  const std::string file = "lotrix";
+  const std::vector<Case> cases = {
+      {"not a program", "System error 13 (EACCES): Permission denied\n"},
+      {"#!/no/such/interpreter\n", "System error 2 (ENOENT): No such file or directory\n"}};
 #endif
+  for (const auto& [content, notice] : cases) {
+    fake::TempDir dir;
+    std::ofstream(dir / file) << content;
+#ifndef _WIN32
+    chmod((dir / file).c_str(), content.starts_with("#!") ? 0755 : 0644);
+#endif
+    auto tool = ToolProcess::Start(dir.path().string(), "x", 30);
+    ASSERT_FALSE(tool);
+    const std::string text = lotrix::ErrorNotice(tool.error()).text;
+    EXPECT_TRUE(text.starts_with(notice)) << text;
+    EXPECT_EQ(text.find('%'), std::string::npos) << text;
+  }
+}
 
 }  // namespace

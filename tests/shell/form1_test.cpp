@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -190,6 +191,9 @@ class Form1Test : public QObject {
   }
 
   void aFailingToolGetsAWarningNotDone() {
+    // Also where the program was started with SIGCHLD ignored (`trap '' CHLD`, a launcher), in
+    // which the kernel would reap the tool and its status with it.
+    signal(SIGCHLD, SIG_IGN);
     fake::Apply({.status = 3, .lastWords = "lotrix: lines.txt: Permission denied"});
     Form1 window;
     window.show();
@@ -246,6 +250,45 @@ class Form1Test : public QObject {
     QCOMPARE(answerer.boxes[1].text, QStringLiteral("Done!"));
     // The ended tool's handles are ready for all of those 400 ms; each may wake us once.
     QVERIFY2(counter.count < 10, QByteArray::number(counter.count));
+  }
+
+  void anOuterToolsErrorsAreReadWhileAnInnerNoticeIsOpen() {
+    fake::TempDir dir;
+    // Four times what a pipe holds, written once the inner run's notice is up: the outer tool
+    // ends only if its errors are read while that box waits for the user.
+    fake::Apply({.ended = dir / "outer-ended", .quietMs = 300, .stderrBytes = 256 << 10});
+    Form1 window;
+    window.show();
+    BoxAnswerer answerer;
+    bool endedDuringNotice = false;
+    answerer.onBox = [&](const Box&) {
+      if (answerer.boxes.size() > 1) return;
+      endedDuringNotice =
+          QTest::qWaitFor([&] { return std::filesystem::exists(dir / "outer-ended"); }, 10000);
+    };
+    QTimer::singleShot(0, &window, [&] {
+      fake::Apply({});
+      Click(window, "Command2");
+    });
+    Click(window, "Command2");
+    QVERIFY2(endedDuringNotice, "the outer tool stalled behind the inner notice");
+    QCOMPARE(answerer.boxes.size(), 2);
+  }
+
+  void theDecimalSeparatorIsTheUsersLocales() {
+    // The test list runs this once more under a comma locale, LOTRIX_COMMA_LOCALE set.
+    const bool comma = QLocale::system().decimalPoint() == QStringLiteral(",");
+    if (!qEnvironmentVariableIsSet("LOTRIX_COMMA_LOCALE")) QSKIP("runs under a comma locale");
+    QVERIFY(comma);
+    fake::TempDir dir;
+    fake::Apply({.record = dir / "args"});
+    Form1 window;
+    window.show();
+    Control<QLineEdit>(window, "Text2")->setText(QStringLiteral("7,5"));
+    BoxAnswerer answerer;
+    Click(window, "Command2");
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(fake::ReadArguments(dir / "args"), std::vector<std::string>({"", "8"}));
   }
 
   void closingDuringAWaitStillSaysDoneThenEnds() {

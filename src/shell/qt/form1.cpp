@@ -60,6 +60,21 @@ QWidget* Place(QWidget* window, const layout::Control& entry) {
   return control;
 }
 
+// A notifier fires in every event loop of the thread, modal boxes' and dialogs' included.
+class NotifierWatch : public lotrix::RunHost::Watch {
+ public:
+  NotifierWatch(int handle, std::function<bool()> drain)
+      : notifier_(handle, QSocketNotifier::Read) {
+    QObject::connect(&notifier_, &QSocketNotifier::activated, &notifier_,
+                     [this, drain = std::move(drain)] {
+                       if (!drain()) notifier_.setEnabled(false);
+                     });
+  }
+
+ private:
+  QSocketNotifier notifier_;
+};
+
 }  // namespace
 
 Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dialog,
@@ -127,6 +142,11 @@ void Form1::ProcessPendingEvents(const lotrix::WakeSet& wake) {
   QTimer poll;
   if (wake.pollSoon) poll.start(kPollMilliseconds);
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+std::unique_ptr<lotrix::RunHost::Watch> Form1::WatchHandle(lotrix::WaitHandle handle,
+                                                           std::function<bool()> drain) {
+  return std::make_unique<NotifierWatch>(handle, std::move(drain));
 }
 
 void Form1::ShowNotice(const lotrix::Notice& notice) {

@@ -43,6 +43,8 @@ class Form1 : public QWidget, private lotrix::RunHost {
   std::string SampleSizeText() override;
   std::string DecimalSeparator() override;
   void ProcessPendingEvents(const lotrix::WakeSet& wake) override;
+  std::unique_ptr<Watch> WatchHandle(lotrix::WaitHandle handle,
+                                     std::function<bool()> drain) override;
   void ShowNotice(const lotrix::Notice& notice) override;
   void EndProgram() override;
 

@@ -1,6 +1,7 @@
 #include "shell/win32/form1.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "run/wide_text.h"
@@ -20,7 +21,69 @@ constexpr UINT kEndMessage = WM_APP + 1;
 // How soon to look again at a tool whose end the system cannot signal.
 constexpr DWORD kPollMilliseconds = 10;
 
+// How often a running tool's errors are read while a loop not our own (a message box's, the
+// open-file dialog's) has the thread.
+constexpr UINT kDrainMilliseconds = 20;
+
 HWND mainWindow = nullptr;
+
+// Functions of Windows 10 1607 and later, looked up where they exist so that the program still
+// loads on Windows 7, where the system's DPI serves instead.
+template <class Function>
+Function UserFunction(const char* name) {
+  const FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+int DpiOf(HWND window) {
+  static const auto getDpiForWindow = UserFunction<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  if (getDpiForWindow) return static_cast<int>(getDpiForWindow(window));
+  const HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+// The window's size for a client area of `frame`.
+void AddFrame(RECT& frame, DWORD style, int dpi) {
+  static const auto adjustForDpi =
+      UserFunction<BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  if (adjustForDpi) {
+    adjustForDpi(&frame, style, FALSE, 0, static_cast<UINT>(dpi));
+  } else {
+    AdjustWindowRectEx(&frame, style, FALSE, 0);
+  }
+}
+
+// Windows' own modal loops wait on no handle of ours, but they do dispatch timer messages: a
+// tool's errors are read on a short timer for as long as it runs, whatever loop is running.
+class TimerWatch : public lotrix::RunHost::Watch {
+ public:
+  explicit TimerWatch(std::function<bool()> drain) : drain_(std::move(drain)) {
+    id_ = SetTimer(nullptr, 0, kDrainMilliseconds, &TimerWatch::Tick);
+    Live()[id_] = this;
+  }
+  ~TimerWatch() override { Stop(); }
+
+ private:
+  static std::map<UINT_PTR, TimerWatch*>& Live() {
+    static std::map<UINT_PTR, TimerWatch*> live;
+    return live;
+  }
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
+    const auto found = Live().find(id);
+    if (found != Live().end() && !found->second->drain_()) found->second->Stop();
+  }
+  void Stop() {
+    if (id_ == 0) return;
+    KillTimer(nullptr, id_);
+    Live().erase(id_);
+    id_ = 0;
+  }
+
+  std::function<bool()> drain_;
+  UINT_PTR id_ = 0;
+};
 
 const wchar_t* ClassOf(layout::Kind kind) {
   switch (kind) {
@@ -121,7 +184,7 @@ LRESULT CALLBACK Form1::Procedure(HWND window, UINT message, WPARAM w, LPARAM l)
       if (form) form->OnClose();
       return 0;
     case kEndMessage:
-      DestroyWindow(window);
+      if (form && form->busy_ == 0) DestroyWindow(window);
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
@@ -153,7 +216,7 @@ void Form1::OnCreate() {
 
 // Places the controls and sizes the window for the window's current DPI.
 void Form1::Layout() {
-  const int dpi = static_cast<int>(GetDpiForWindow(window_));
+  const int dpi = DpiOf(window_);
   if (font_) DeleteObject(font_);
   font_ =
       CreateFontW(-MulDiv(layout::kFontTenthsOfPoint, dpi, 720), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
@@ -170,7 +233,7 @@ void Form1::Layout() {
   }
   RECT frame{0, 0, layout::Pixels(layout::kClientWidth, dpi),
              layout::Pixels(layout::kClientHeight, dpi)};
-  AdjustWindowRectExForDpi(&frame, kStyle, FALSE, 0, static_cast<UINT>(dpi));
+  AddFrame(frame, kStyle, dpi);
   SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -198,20 +261,33 @@ void Form1::OnDpiChanged(const RECT& suggested) {
 }
 
 void Form1::OnClose() {
-  // The window goes at once; a run under way keeps waiting and still says "Done!".
-  if (runAction_.RequestEnd()) {
-    DestroyWindow(window_);
-    return;
-  }
+  // The window goes at once. What is under way (a run's wait or notice, the open-file dialog)
+  // goes on, and the program ends after it; the window object stays until then, as handlers
+  // still on the stack use it.
   closed_ = true;
   ShowWindow(window_, SW_HIDE);
+  runAction_.RequestEnd();
+  EndWhenIdle();
+}
+
+void Form1::EndWhenIdle() {
+  if (closed_ && busy_ == 0 && runAction_.RequestEnd()) PostMessageW(window_, kEndMessage, 0, 0);
 }
 
 void Form1::Command1_Click() {
-  SetWindowTextW(Control(layout::kText1), lotrix::Widen(lotrix::Browse(*CommonDialog1)).c_str());
+  ++busy_;
+  const std::string path = lotrix::Browse(*CommonDialog1);
+  SetWindowTextW(Control(layout::kText1), lotrix::Widen(path).c_str());
+  --busy_;
+  EndWhenIdle();
 }
 
-void Form1::Command2_Click() { runAction_.Run(*this); }
+void Form1::Command2_Click() {
+  ++busy_;
+  runAction_.Run(*this);
+  --busy_;
+  EndWhenIdle();
+}
 
 std::string Form1::PathText() { return TextOf(Control(layout::kText1)); }
 
@@ -238,6 +314,11 @@ void Form1::ProcessPendingEvents(const lotrix::WakeSet& wake) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+}
+
+std::unique_ptr<lotrix::RunHost::Watch> Form1::WatchHandle(lotrix::WaitHandle,
+                                                           std::function<bool()> drain) {
+  return std::make_unique<TimerWatch>(std::move(drain));
 }
 
 void Form1::ShowNotice(const lotrix::Notice& notice) {

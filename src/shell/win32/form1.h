@@ -34,11 +34,15 @@ class Form1 : private lotrix::RunHost {
 
   void Command1_Click();
   void Command2_Click();
+  // Ends the program once the window has been closed and nothing of it is under way any more.
+  void EndWhenIdle();
 
   std::string PathText() override;
   std::string SampleSizeText() override;
   std::string DecimalSeparator() override;
   void ProcessPendingEvents(const lotrix::WakeSet& wake) override;
+  std::unique_ptr<Watch> WatchHandle(lotrix::WaitHandle handle,
+                                     std::function<bool()> drain) override;
   void ShowNotice(const lotrix::Notice& notice) override;
   void EndProgram() override;
 
@@ -48,7 +52,10 @@ class Form1 : private lotrix::RunHost {
   HWND controls_[lotrix::form1::kControlCount] = {};
   HFONT font_ = nullptr;
   HWND lastFocus_ = nullptr;
-  bool closed_ = false;  // closed by the user while a run was still waiting
+  bool closed_ = false;  // closed while a handler of its was still under way
+  // Click handlers under way: each may sit in a modal loop (a box, the open-file dialog, a
+  // run's wait) in which the window can be asked to close. It is destroyed only once none is.
+  int busy_ = 0;
   std::unique_ptr<lotrix::OpenFileDialog> CommonDialog1;
   lotrix::RunAction runAction_;
 };
