@@ -25,8 +25,10 @@ Options:
   -h, --help          show this text
       --version       show the version
 
-Exit status: 0 when the sample was written, 1 when a file could not be read or
-written (nothing is left half-written), 2 when the command line is wrong.
+Exit status:
+  0   the sample was written
+  1   a file could not be read or written (nothing is left half-written)
+  2   the command line is wrong
 )";
 
 #ifdef _WIN32

@@ -29,11 +29,15 @@ focus "$main"
 
 check "the client area is 480 x 207 at 96 dpi" '[ "$(client_size "$main")" = 480x207 ]'
 
-type_text "$(windows_path "$work/make hits.txt")"
+# The README's picture shows a path a user would have; then the real one is typed instead.
+shown='C:\Users\ana\corpus\hits.txt'
+type_text "$shown"
 sleep 0.3
 if [ -n "$shot" ] && command -v import >/dev/null; then
   import -window "$main" "$shot" && echo "screenshot: $shot"
 fi
+keys --repeat ${#shown} BackSpace
+type_text "$(windows_path "$work/make hits.txt")"
 keys Tab Tab
 type_text 7
 keys Tab space

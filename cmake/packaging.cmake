@@ -1,0 +1,83 @@
+# What a user installs: a Debian package on Linux; a portable zip and an MSI installer (built
+# with wixl) on Windows. `cmake --build <dir> --target package` writes them to <dir>/packages/.
+set(CPACK_PACKAGE_NAME lotrix)
+set(CPACK_PACKAGE_VENDOR "the Lotrix authors")
+set(CPACK_PACKAGE_CONTACT "the Lotrix authors <lotrix@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "fair random sample of concordance lines")
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(lotrix_packaging ${PROJECT_SOURCE_DIR}/packaging)
+
+if(WIN32)
+  # Windows readers get CR LF text.
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt NEWLINE_STYLE CRLF)
+  configure_file(${lotrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/LICENSE.txt ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME Lotrix-${PROJECT_VERSION}-win64)
+  # The MSI is made from the same stripped files that the zip holds, once they are staged.
+  find_program(LOTRIX_WIXL wixl)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/make_msi.cmake)
+  set(CPACK_LOTRIX_WIXL ${LOTRIX_WIXL})
+  set(CPACK_LOTRIX_WXS ${lotrix_packaging}/lotrix.wxs)
+  set(CPACK_LOTRIX_ICON ${PROJECT_SOURCE_DIR}/src/resources/lotrix.ico)
+  set(CPACK_LOTRIX_MSI ${CPACK_PACKAGE_DIRECTORY}/Lotrix-${PROJECT_VERSION}-x64.msi)
+else()
+  set(docs ${CMAKE_INSTALL_DATADIR}/doc/lotrix)
+  install(FILES ${lotrix_packaging}/copyright DESTINATION ${docs})
+
+  # The changelog and the manual pages, compressed as Debian keeps them (no time stamp, so that
+  # a rebuild gives the same bytes). lotrix's page is made from its --help.
+  configure_file(${lotrix_packaging}/changelog.in changelog @ONLY)
+  configure_file(${lotrix_packaging}/lotrixGUI.1.in lotrixGUI.1 @ONLY)
+  set(compressed ${PROJECT_BINARY_DIR}/changelog.gz ${PROJECT_BINARY_DIR}/lotrixGUI.1.gz)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+                     COMMAND gzip -9nc changelog > changelog.gz
+                     DEPENDS ${PROJECT_BINARY_DIR}/changelog
+                     WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/lotrixGUI.1.gz
+                     COMMAND gzip -9nc lotrixGUI.1 > lotrixGUI.1.gz
+                     DEPENDS ${PROJECT_BINARY_DIR}/lotrixGUI.1
+                     WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
+  find_program(LOTRIX_HELP2MAN help2man)
+  if(LOTRIX_HELP2MAN)
+    add_custom_command(
+      OUTPUT ${PROJECT_BINARY_DIR}/lotrix.1.gz
+      COMMAND ${LOTRIX_HELP2MAN} --no-info --no-discard-stderr
+              --name "draw a fair random sample of lines from a text file"
+              --include ${lotrix_packaging}/lotrix.h2m --output lotrix.1 $<TARGET_FILE:lotrix>
+      COMMAND gzip -9nf lotrix.1
+      DEPENDS lotrix ${lotrix_packaging}/lotrix.h2m
+      WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
+    list(APPEND compressed ${PROJECT_BINARY_DIR}/lotrix.1.gz)
+    install(FILES ${PROJECT_BINARY_DIR}/lotrix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  else()
+    message(STATUS "help2man not found: lotrix's manual page is not made (apt install help2man)")
+  endif()
+  add_custom_target(lotrix_docs ALL DEPENDS ${compressed})
+  install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${docs})
+  install(FILES ${PROJECT_BINARY_DIR}/lotrixGUI.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+  set(CPACK_DEBIAN_PACKAGE_SECTION text)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The summary comes first, from CPACK_PACKAGE_DESCRIPTION_SUMMARY; CPack indents the rest.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "People who study language collect concordance lines (one hit of a word per
+line, with its context) into files that often hold hundreds of thousands of
+lines. To read or annotate them by hand they need a fair random sample.
+
+Lotrix gives them one: a small window (lotrixGUI) names the input file and
+the number of lines, and the sampler (lotrix) draws them, every set of lines
+equally likely, keeping their order and bytes. The sample goes to a new file
+beside the input and never replaces an earlier one. lotrix also works on its
+own from a terminal, on files and pipes, in UTF-8, other ASCII-compatible
+encodings and UTF-16.")
+endif()
+
+include(CPack)
