@@ -33,6 +33,15 @@ inline constexpr Control kControls[kControlCount] = {
     {"Command2", Kind::Button, "Run", 5520, 1440, 855, 375},
 };
 
+// What the labels say of the fields, for screen readers: each field is named by the caption in
+// front of it, and the sample size has its unit after it.
+struct Caption {
+  Index field;
+  Index label;
+};
+inline constexpr Caption kCaptions[] = {{kText1, kLabel2}, {kText2, kLabel1}};
+inline constexpr Caption kUnit = {kText2, kLabel3};
+
 // Twips to pixels at `dpi` dots per inch.
 constexpr int Pixels(int twips, int dpi) { return twips * dpi / kTwipsPerInch; }
 

@@ -28,6 +28,11 @@ main=$(wait_seconds=120 window_named Lotrix) || { cat "$work/gui.log" >&2; check
 focus "$main"
 
 check "the client area is 480 x 207 at 96 dpi" '[ "$(client_size "$main")" = 480x207 ]'
+# Windows' accessibility names a field after the label right before it in the child order.
+"$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" children 2>/dev/null | tr -d '\r' >"$work/children"
+check "each field comes right after its label" \
+  'grep -A1 -x "Static	Input File" "$work/children" | tail -n 1 | grep -q "^Edit" &&
+   grep -A1 -x "Static	Sample" "$work/children" | tail -n 1 | grep -qx "Edit	30"'
 
 # The README's picture shows a path a user would have; then the real one is typed instead.
 shown='C:\Users\ana\corpus\hits.txt'
@@ -92,7 +97,7 @@ for what in "Done!:make hits.txt:information" "a failure:no such file.txt:Lotrix
     keys Tab space
   fi
   up=$(window_named "$title" "$main")
-  "$LOTRIX_WINE64" "$LOTRIX_POST_CLOSE" 2>/dev/null
+  "$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" close 2>/dev/null
   gone "$main"
   check "closed while $shown is up, the window goes and $shown stays" \
     '[ -n "$up" ] && windows_named "$title" | grep -qx "$up" && kill -0 $program'

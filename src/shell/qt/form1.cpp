@@ -94,6 +94,13 @@ Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dia
   // focus.
   QWidget* controls[layout::kControlCount];
   for (int i = 0; i < layout::kControlCount; ++i) controls[i] = Place(this, layout::kControls[i]);
+  // A label's buddy is the field it names: screen readers hear "Input File" and "Sample", and
+  // get the labelled-by relation. The captions carry no "&", so no access key comes with it.
+  for (const layout::Caption& caption : layout::kCaptions) {
+    static_cast<QLabel*>(controls[caption.label])->setBuddy(controls[caption.field]);
+  }
+  controls[layout::kUnit.field]->setAccessibleDescription(
+      static_cast<QLabel*>(controls[layout::kUnit.label])->text());
   Text1 = static_cast<QLineEdit*>(controls[layout::kText1]);
   Command1 = static_cast<QPushButton*>(controls[layout::kCommand1]);
   Text2 = static_cast<QLineEdit*>(controls[layout::kText2]);

@@ -201,14 +201,22 @@ LRESULT CALLBACK Form1::Procedure(HWND window, UINT message, WPARAM w, LPARAM l)
 void Form1::OnCreate() {
   CommonDialog1 = std::make_unique<Win32OpenFileDialog>(window_);
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
-  // Created in tab order, so that Tab walks path, Browse, sample size, Run.
-  for (int i = 0; i < layout::kControlCount; ++i) {
+  // Created in tab order, so that Tab walks path, Browse, sample size, Run; but each field's
+  // caption right before it, as Windows' accessibility names a field after the label that
+  // precedes it. Labels take no focus, so the tab order stays.
+  auto create = [&](int i) {
     const layout::Control& entry = layout::kControls[i];
     const DWORD extended = entry.kind == layout::Kind::TextField ? WS_EX_CLIENTEDGE : 0;
     controls_[i] =
         CreateWindowExW(extended, ClassOf(entry.kind), lotrix::Widen(entry.text).c_str(),
                         WS_CHILD | WS_VISIBLE | StyleOf(entry.kind), 0, 0, 0, 0, window_,
                         reinterpret_cast<HMENU>(INT_PTR{kFirstControlId + i}), instance, nullptr);
+  };
+  for (int i = 0; i < layout::kControlCount; ++i) {
+    for (const layout::Caption& caption : layout::kCaptions) {
+      if (caption.field == i) create(caption.label);
+    }
+    if (!controls_[i]) create(i);
   }
   Layout();
   SetFocus(Control(layout::kText1));
