@@ -85,19 +85,22 @@ class OutputFile {
   OutputFile(Kind kind, std::string path, std::intptr_t handle) noexcept
       : kind_(kind), path_(std::move(path)), handle_(handle) {}
   Error Failed(int code) const;
-  // Windows: opens the hidden file, in `folder`, that the sample is written under.
-  std::optional<Error> CreateHidden(const std::string& folder);
   std::optional<Error> Flush();
+#ifdef _WIN32
+  // Opens the hidden file, in `folder`, that the sample is written under.
+  std::optional<Error> CreateHidden(const std::string& folder);
+#else
   std::optional<Error> PutInPlace();
   // Gives the sample `name` unless something has it: 0, or the system's error code.
   int Claim(const std::string& name);
   int Fd() const { return static_cast<int>(handle_); }
+#endif
 
   Kind kind_;
   std::string path_;    // as the user named it ("-" for standard output), or name(1)
   std::string target_;  // the file replaced: path_ with its links followed
   std::function<std::string(unsigned)> name_;
-  bool noHardLinks_ = false;
+  bool noHardLinks_ = false;  // the file system refused a hard link: claim names by creating
   // The hidden name the file is written under; none where the file has no name until it is
   // put in place. Kept where it cannot move, for a signal handler to remove.
   std::unique_ptr<char[]> temporary_;
