@@ -106,6 +106,28 @@ for what in "Done!:make hits.txt:information" "a failure:no such file.txt:Lotrix
   expect_end "and once $shown is dismissed the program ends"
 done
 
+# An outer run's tool keeps its errors read while an inner run's "Done!" waits for the user:
+# with the stand-in sampler beside the window, size 7 keeps quiet, then writes four pipes' worth
+# of errors and ends; size 8 ends at once.
+mkdir "$work/stand-in"
+cp "$bin/lotrixGUI.exe" "$LOTRIX_FAKE_DIR/lotrix.exe" "$work/stand-in/"
+LOTRIX_FAKE_QUIET_MS_7=2500 LOTRIX_FAKE_STDERR_BYTES_7=262144 LOTRIX_FAKE_ENDED_7="$work/outer-ended" \
+  "$LOTRIX_WINE64" "$work/stand-in/lotrixGUI.exe" 2>>"$work/gui.log" &
+program=$!
+main=$(window_named Lotrix) && focus "$main"
+keys Tab Tab
+type_text 7
+keys Tab space shift+Tab
+type_text 8
+keys Tab space
+inner=$(window_named information "$main")
+for _ in $(seq 100); do [ -e "$work/outer-ended" ] && break; sleep 0.1; done
+check "an outer tool's errors are read while the inner Done! is up" \
+  '[ -n "$inner" ] && [ -e "$work/outer-ended" ] && windows_named information | grep -qx "$inner"'
+focus "$inner" && keys Return && gone "$inner"
+check "then the outer run says Done! too" 'dismiss information "$main"'
+close_and_expect_end "$main"
+
 # At 144 dpi the window grows with the system's scale.
 set_dpi 144
 "$LOTRIX_WINE64" "$bin/lotrixGUI.exe" 2>>"$work/gui.log" &

@@ -1,4 +1,5 @@
-// Stands in for the sampler in the front end's tests. It does what its environment says:
+// Stands in for the sampler in the front end's tests. It does what its environment says (each
+// setting also as NAME_<size>, for the runs of that sample size alone):
 //   LOTRIX_FAKE_RECORD       file to write its arguments to, each followed by a NUL byte
 //   LOTRIX_FAKE_REPORT       file to write key=value lines to: pid, sid, fds, stdin, stdout
 //   LOTRIX_FAKE_QUIET_MS     first sleep this long
@@ -27,7 +28,15 @@
 
 namespace {
 
-const char* Setting(const char* name) { return std::getenv(name); }
+// The sample size it was started with: a setting named NAME_<size> (LOTRIX_FAKE_QUIET_MS_7)
+// applies to that size's runs alone, so that runs of one window can be told apart.
+std::string startedSize;
+
+const char* Setting(const char* name) {
+  const std::string own = std::string(name) + "_" + startedSize;
+  const char* value = std::getenv(own.c_str());
+  return value ? value : std::getenv(name);
+}
 
 long Number(const char* name) {
   const char* value = Setting(name);
@@ -61,6 +70,7 @@ void WriteError(const std::string& text) {
 }
 
 int Main(int argc, char* argv[]) {
+  if (argc > 2) startedSize = argv[2];
 #ifndef _WIN32
   const std::string inherited = OpenDescriptors();  // before we open any of our own
 #endif
