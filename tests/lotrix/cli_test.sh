@@ -266,7 +266,7 @@ head -c $((65 << 20)) /dev/zero | tr '\0' 'x' | fold -w 99 >"$work/large.txt"
 run "$work/large.txt" 3
 check "no progress when standard error is no terminal" '[[ $status -eq 0 && -z $err ]]'
 if command -v script >/dev/null; then
-  script -qec "'$lotrix' '$work/large.txt' 999999999 -o '$work/all.txt'" /dev/null >"$work/tty"
+  script -qec "'$lotrix' '$work/large.txt' 999999999 -o '$work/all.txt'" /dev/null </dev/null >"$work/tty"
   check "a progress line on a terminal" 'grep -q 100% "$work/tty"'
   check "and what is said after it starts a line of its own" \
     'tr "\r" "\n" <"$work/tty" | grep -q "^$(printf "\033")\[Klotrix: .*has only"'
