@@ -97,6 +97,14 @@ Expected<std::string> FollowLinks(std::string path) {
   return SystemError(path, ELOOP);
 }
 
+// Where an open file can be named again, through /proc.
+std::string SelfPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Gives the unnamed file `fd` the name `name`, which must be free: 0, or the system's error.
+int LinkUnnamed(int fd, const char* name) {
+  return linkat(AT_FDCWD, SelfPath(fd).c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
 // A file in `folder` that no one else can see: unnamed where the file system allows it, else
 // under a short hidden name (short, so that a target name at the system's limit still works).
 // It gets `mode` exactly.
@@ -110,7 +118,7 @@ Hidden MakeHidden(const std::string& folder, mode_t mode) {
   hidden.fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (hidden.fd >= 0) {
     // An unnamed file gets its name through /proc, which a bare chroot may lack.
-    if (access(("/proc/self/fd/" + std::to_string(hidden.fd)).c_str(), F_OK) == 0) {
+    if (access(SelfPath(hidden.fd).c_str(), F_OK) == 0) {
       fchmod(hidden.fd, mode);
       return hidden;
     }
@@ -304,15 +312,15 @@ Expected<std::string> OutputFile::Commit() {
 std::optional<Error> OutputFile::PutInPlace() {
   if (!temporary_) {
     // An unnamed file can replace nothing: it gets a hidden name first.
-    const std::string self = "/proc/self/fd/" + std::to_string(Fd());
     const std::string base = FolderOf(target_) + "/.lotrix-" + std::to_string(getpid()) + "-";
     for (unsigned attempt = 0; !temporary_; ++attempt) {
       auto name = Copy(base + std::to_string(attempt));
-      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.get(), AT_SYMLINK_FOLLOW) == 0) {
+      const int code = LinkUnnamed(Fd(), name.get());
+      if (code == 0) {
         temporary_ = std::move(name);
         Remember(0, temporary_.get());
-      } else if (errno != EEXIST || attempt == kMostNames) {
-        return Failed(errno);
+      } else if (code != EEXIST || attempt == kMostNames) {
+        return Failed(code);
       }
     }
   }
@@ -323,12 +331,9 @@ std::optional<Error> OutputFile::PutInPlace() {
 
 int OutputFile::Claim(const std::string& name) {
   if (!temporary_) {
-    const std::string self = "/proc/self/fd/" + std::to_string(Fd());
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      return errno;
-    }
-    committed_ = true;
-    return 0;
+    const int code = LinkUnnamed(Fd(), name.c_str());
+    committed_ = code == 0;
+    return code;
   }
   // A second name, which fails where the name is taken, and then the hidden one goes.
   if (!noHardLinks_) {

@@ -75,6 +75,9 @@ dismiss() {
   return 1
 }
 
+# A Linux path as Wine's Windows programs see it.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
 lines_in() { if [ -f "$1" ]; then wc -l <"$1"; else echo none; fi; }
 
 # Checks that the program ends, by itself now, with status 0.

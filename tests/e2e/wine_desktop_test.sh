@@ -12,7 +12,6 @@ start_display
 # our windows off this one. Wait for it to go, so that a new one starts here.
 "$LOTRIX_WINESERVER" --wait
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 client_size() { xdotool getwindowgeometry "$1" 2>/dev/null | sed -n 's/.*Geometry: //p'; }
 set_dpi() {
   "$LOTRIX_WINE64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \

@@ -25,7 +25,7 @@ check "its programs are stripped" 'stripped "$work/unzipped/Lotrix-$version-win6
 folder=$WINEPREFIX/drive_c/Program\ Files/Lotrix
 entry() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r'; }
 shortcuts() { find "$WINEPREFIX/drive_c" -name Lotrix.lnk -path "*Start Menu*"; }
-wine msiexec /i "$(printf 'Z:%s' "${msi//\//\\}")" /qn
+wine msiexec /i "$(windows_path "$msi")" /qn
 check "msiexec installs both programs side by side in Program Files\\Lotrix" \
   'cmp -s "$folder/lotrix.exe" "$work/unzipped/Lotrix-$version-win64/lotrix.exe" && [ -s "$folder/lotrixGUI.exe" ]'
 check "with a Start-menu shortcut" '[ -n "$(shortcuts)" ]'
@@ -44,11 +44,11 @@ staged=$(ls -d "$build"/packages/_CPack_Packages/*/ZIP/Lotrix-"$version"-win64)
 icon=$(realpath --relative-to="$staged" "$top/src/resources/lotrix.ico")
 (cd "$staged" && wixl --arch x64 -D Version=99.0.0 -D Staged=. -D "Icon=$icon" \
   -o "$work/later.msi" "$top/packaging/lotrix.wxs" 2>/dev/null)
-wine msiexec /i "$(printf 'Z:%s' "${work//\//\\}")\\later.msi" /qn
+wine msiexec /i "$(windows_path "$work/later.msi")" /qn
 check "a later version replaces this one" \
   '[ "$(entry | grep -c "DisplayName *REG_SZ *Lotrix")" = 1 ] && entry | grep -q "DisplayVersion *REG_SZ *99.0.0"'
 
-wine msiexec /x "$(printf 'Z:%s' "${work//\//\\}")\\later.msi" /qn
+wine msiexec /x "$(windows_path "$work/later.msi")" /qn
 check "msiexec /x removes the programs, the shortcut and the entry" \
   '[ ! -e "$folder" ] && [ -z "$(shortcuts)" ] && ! entry | grep -q "DisplayName *REG_SZ *Lotrix"'
 finish
