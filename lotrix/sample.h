@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,6 +16,9 @@ struct SampleRequest {
   std::uint64_t seed = 0;
   // Called now and then with the bytes read so far and the size of a file; may be empty.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
+  // How many bytes of a stream's chosen lines are held in memory before they go to a temporary
+  // file; small values let tests reach the spilled path with small inputs.
+  std::size_t spillAfter = std::size_t{16} << 20;
 };
 
 struct SampleReport {
