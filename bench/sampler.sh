@@ -1,61 +1,138 @@
 #!/usr/bin/env bash
-# The sampler's speed and memory beside the reference tools, from one run on one machine:
-# a 512 MiB file of 100-byte lines in the page cache, sampled for 30 lines, against `wc -l` (the
-# floor: the file must be read once) and `shuf -n 30`; then peak memory on files of extreme
-# line lengths.
-#   bench/sampler.sh [RUNS]       (build first: scripts/setup test; needs GNU time)
+# The sampler's speed and memory beside the reference tools, from one run on one machine, as a
+# table that says which targets are met. Times are the median of RUNS runs, memory the largest peak
+# resident size; `cat f >/dev/null` is the floor every time is divided by, since a sample cannot be
+# drawn without reading the input once.
+#   bench/sampler.sh [RUNS]       (build first: scripts/setup test; needs GNU time; LOTRIX=binary)
 set -euo pipefail
 [ -n "${BENCH_TRACE:-}" ] && set -x
+# A decimal point in $EPOCHREALTIME and awk whatever the caller's locale; the reference tools are
+# also at their fastest in C.
+export LC_ALL=C
 top=$(cd "$(dirname "$0")/.." && pwd)
 lotrix=${LOTRIX:-$top/build/bin/lotrix}
 runs=${1:-5}
+seed=1
+[[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS]" >&2; exit 2; }
+[ -x "$lotrix" ] || { echo "no sampler at $lotrix: build it or set LOTRIX" >&2; exit 1; }
 command -v /usr/bin/time >/dev/null || { echo "needs GNU time: apt-get install time" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/lotrix-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 echo "making test files in $work ..."
-# 384 MiB of random bytes in base64, 99 characters a line: 512 MiB of 100-byte lines.
-head -c $((384 << 20)) /dev/urandom | base64 -w 99 >"$work/big.txt"
+# base64 turns 3 random bytes into 4 characters, so 4 lines of W characters need 3 * W bytes:
+# every line is whole and the same length, with no padding at the end.
+lines() {  # FILE WIDTH SIZE: as many lines of WIDTH characters and a newline as fit in SIZE bytes
+  local groups=$(($3 / (4 * ($2 + 1))))
+  head -c $((groups * 3 * $2)) /dev/urandom | base64 -w "$2" >"$1"
+}
+lines "$work/big.txt" 99 $((512 << 20))      # 5.4 million 100-byte lines
+lines "$work/short.txt" 9 $((512 << 20))     # 54 million 10-byte lines
+lines "$work/huge.txt" 9 1000000000          # 100 million 10-byte lines
 head -c $((512 << 20)) /dev/zero | tr '\0' 'x' >"$work/one-line.txt"
+head -c $((300 << 20)) /dev/zero | tr '\0' 'x' >"$work/one-line-300M.txt"
 head -c $((512 << 20)) /dev/zero | tr '\0' '\n' >"$work/empty-lines.txt"
 
 # Median seconds and the largest peak resident size (KiB) over $runs runs of a command that
-# reads INPUT.
+# reads INPUT. The clock is the shell's, to the microsecond: GNU time's %e has 10 ms steps, a
+# fifth of what cat takes on 512 MiB.
 measure() {  # INPUT COMMAND...
-  local times=() peak=0 line
+  local times=() peak=0 start end kb i
   cat "$1" >/dev/null  # into the page cache
   shift
   for ((i = 0; i < runs; i++)); do
-    /usr/bin/time -o "$work/time" -f '%e %M' "$@" >/dev/null 2>&1
-    line=$(tail -n 1 "$work/time")
-    times+=("${line% *}")
-    ((${line#* } > peak)) && peak=${line#* }
+    start=$EPOCHREALTIME
+    /usr/bin/time -o "$work/time" -f '%M' "$@" >/dev/null 2>"$work/stderr" \
+      || { echo "failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
+    end=$EPOCHREALTIME
+    times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")
+    kb=$(tail -n 1 "$work/time")
+    if ((kb > peak)); then peak=$kb; fi
   done
   printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")" "$peak"
 }
 
-big=$work/big.txt
-read -r wc_s wc_kb < <(measure "$big" wc -l "$big")
-read -r lx_s lx_kb < <(measure "$big" "$lotrix" -o "$work/sample.txt" "$big" 30)
-read -r shuf_s shuf_kb < <(measure "$big" shuf -n 30 "$big")
+met=0
+missed=0
+format='  %-46s %8s %7s %10s   %-16s %s\n'
+header() {
+  echo
+  echo "$1"
+}
+# One line of the table. FLOOR is cat's time on the same input (the x cat column); a time target
+# is a LIMIT on that ratio, a memory target a LIMIT in KiB.
+row() {  # LABEL SECONDS KIB [FLOOR [time|mem LIMIT]]
+  local label=$1 s=$2 kb=$3 floor=${4:-} kind=${5:-} limit=${6:-} ratio=- target=- verdict=
+  [ -n "$floor" ] && ratio=$(awk -v a="$s" -v b="$floor" 'BEGIN { printf "%.2f", a / b }')
+  case $kind in
+    time)
+      target="<= $limit x cat"
+      verdict=$(awk -v a="$s" -v b="$floor" -v l="$limit" 'BEGIN { print (a <= l * b) ? "ok" : "MISSED" }')
+      ;;
+    mem)
+      target="<= $limit KiB"
+      if ((kb <= limit)); then verdict=ok; else verdict=MISSED; fi
+      ;;
+  esac
+  case $verdict in
+    ok) met=$((met + 1)) ;;
+    MISSED) missed=$((missed + 1)) ;;
+  esac
+  # shellcheck disable=SC2059  # the format is the table's, shared by every line
+  printf "$format" "$label" "$s" "$ratio" "$kb" "$target" "$verdict"
+}
 
 echo
-echo "512 MiB, 100-byte lines, in the page cache; median of $runs runs"
-printf '  %-28s %8s s %10s KiB peak   %s\n' "wc -l big.txt" "$wc_s" "$wc_kb" "1.00 x wc"
-printf '  %-28s %8s s %10s KiB peak   %s\n' "lotrix big.txt 30" "$lx_s" "$lx_kb" \
-  "$(awk -v a="$lx_s" -v b="$wc_s" 'BEGIN { printf "%.2f x wc", a / b }')"
-printf '  %-28s %8s s %10s KiB peak   %s\n' "shuf -n 30 big.txt" "$shuf_s" "$shuf_kb" \
-  "$(awk -v a="$shuf_s" -v b="$wc_s" 'BEGIN { printf "%.2f x wc", a / b }')"
-read -r pipe_s pipe_kb < <(measure "$big" sh -c "cat '$big' | '$lotrix' - 30")
-printf '  %-28s %8s s %10s KiB peak   %s\n' "cat big.txt | lotrix - 30" "$pipe_s" "$pipe_kb" \
-  "$(awk -v a="$pipe_s" -v b="$wc_s" 'BEGIN { printf "%.2f x wc", a / b }')"
-echo "  target: lotrix at most 1.30 x wc, under 16384 KiB peak"
+echo "lotrix: $lotrix"
+echo "$(nproc) cores, $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || true)"
+echo "median time of $runs runs, largest peak of them; files in the page cache; every lotrix"
+echo "on a file writes with -o into $work and --seed $seed; a pipe's sample goes to /dev/null"
+# shellcheck disable=SC2059
+printf "$format" "" "time (s)" "x cat" "peak (KiB)" "target" ""
 
-echo
-echo "peak memory of lotrix on other shapes (target: under 16384 KiB)"
+# A file: the floor and the reference tools, then lotrix for each N with its target ratio.
+file_rows() {  # FILE TITLE SHUF_NS LOTRIX_N:LIMIT...
+  local f=$work/$1 name=$1 shuf_ns=$2 cat_s s kb n spec
+  shift 2
+  read -r cat_s kb < <(measure "$f" cat "$f")
+  row "cat $name >/dev/null" "$cat_s" "$kb" "$cat_s"
+  read -r s kb < <(measure "$f" wc -l "$f")
+  row "wc -l $name" "$s" "$kb" "$cat_s"
+  for n in $shuf_ns; do
+    read -r s kb < <(measure "$f" shuf -n "$n" "$f")
+    row "shuf -n $n $name" "$s" "$kb" "$cat_s"
+  done
+  for spec in "$@"; do
+    n=${spec%:*}
+    read -r s kb < <(measure "$f" "$lotrix" -o "$work/sample.txt" --seed "$seed" "$f" "$n")
+    row "lotrix $name $n" "$s" "$kb" "$cat_s" time "${spec#*:}"
+  done
+}
+
+header "512 MiB of 100-byte lines"
+file_rows big.txt "30 32767" 30:1.2 32767:1.5
+header "512 MiB of 10-byte lines"
+file_rows short.txt "30 32767" 30:1.2 32767:1.5
+header "1 GB of 100 million 10-byte lines"
+# shuf -n 1000000 takes about 5 s a run on 2 cores: kept, as it is the only reference for a large
+# N and the whole script still runs in a few minutes.
+file_rows huge.txt "1000000" 1000000:5
+
+header "streams: lotrix - N reading a pipe from cat (sh -c 'cat f | lotrix - N')"
+for shape in "one-line-300M.txt 1" "huge.txt 1000000" "big.txt 30"; do
+  input=$work/${shape% *}
+  # shellcheck disable=SC2016  # expanded by that shell, from its arguments
+  read -r s kb < <(measure "$input" sh -c 'cat "$1" | "$2" - "$3"' sh "$input" "$lotrix" "${shape#* }")
+  row "cat ${shape% *} | lotrix - ${shape#* }" "$s" "$kb" "" mem 65536
+done
+
+header "lotrix on files of other shapes: peak memory"
 # 2^62: every line is the sample, and nothing may be kept per line.
 for shape in "one-line.txt 30" "empty-lines.txt 30" "big.txt 32767" "empty-lines.txt 4611686018427387904"; do
   input=$work/${shape% *}
-  read -r s kb < <(measure "$input" "$lotrix" -o "$work/sample.txt" "$input" "${shape#* }")
-  printf '  %-44s %8s s %10s KiB peak\n' "lotrix ${shape}" "$s" "$kb"
+  read -r s kb < <(measure "$input" "$lotrix" -o "$work/sample.txt" --seed "$seed" "$input" "${shape#* }")
+  row "lotrix $shape" "$s" "$kb" "" mem 16384
 done
+
+echo
+echo "targets: $met ok, $missed MISSED"
