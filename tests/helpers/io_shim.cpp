@@ -5,6 +5,7 @@
 //   LOTRIX_SHIM_READ_MAX=N     every read returns at most N bytes, as pipes and signals make it
 //   LOTRIX_SHIM_LOG=FILE       fsync, rename, link and linkat are written to FILE as they happen
 //   LOTRIX_SHIM_BEFORE_PREAD=C the shell command C runs once, before the first positioned read
+//                              that goes back in its file (a read of it again)
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -41,10 +42,12 @@ void Log(const char* event) {
   }
 }
 
-void BeforePread() {
+void BeforePread(off_t offset) {
   static bool done = false;
+  static off_t furthest = 0;
   const char* command = std::getenv("LOTRIX_SHIM_BEFORE_PREAD");
-  if (done || command == nullptr) return;
+  if (offset >= furthest) furthest = offset;
+  if (done || command == nullptr || offset >= furthest) return;
   done = true;
   const std::string saved = std::getenv("LD_PRELOAD") ? std::getenv("LD_PRELOAD") : "";
   unsetenv("LD_PRELOAD");
@@ -76,7 +79,7 @@ ssize_t read(int fd, void* buffer, size_t size) {
 }
 
 ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
-  BeforePread();
+  BeforePread(offset);
   return Next<ssize_t (*)(int, void*, size_t, off_t)>("pread")(fd, buffer, Capped(size), offset);
 }
 

@@ -162,7 +162,8 @@ run "$work/lines.txt" 3 -o "$work/pointer.txt"
 before=()
 check "a link stays a link; the file it names gets the sample and stays private" \
   '[[ $status -eq 0 && -L $work/pointer.txt && $(wc -l <"$work/private.txt") -eq 3 && $(stat -c %a "$work/private.txt") == 600 ]]'
-check "a replacing sample is on disk before it replaces" '[ "$(tr "\n" " " <"$work/events")" = "fsync linkat rename " ]'
+check "a replacing sample is on disk before it replaces, and its folder after" \
+  '[ "$(tr "\n" " " <"$work/events")" = "fsync linkat rename fsync " ]'
 run "$work/lines.txt" 3 -o /dev/null
 check "a device is written in place, never replaced" '[[ $status -eq 0 && -c /dev/null ]]'
 mkfifo "$work/fifo"

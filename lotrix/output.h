@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,52 +10,6 @@
 #include "error.h"
 
 namespace lotrix {
-
-// Paths travel as UTF-8 on Windows and as the file system's own bytes elsewhere.
-std::filesystem::path PathOf(const std::string& text);
-std::string TextOf(const std::filesystem::path& path);
-
-// The input: a file, read once from start to end and then again at the chosen lines; or a
-// stream (standard input as "-", a pipe, a device), which can be read only once.
-class InputFile {
- public:
-  static Expected<InputFile> Open(const std::string& path);
-  InputFile(InputFile&& other) noexcept;
-  InputFile& operator=(InputFile&&) = delete;
-  ~InputFile();
-
-  const std::string& Path() const { return path_; }
-  bool IsStream() const { return stream_; }
-  // The size of a file when it was opened; 0 for a stream.
-  std::uint64_t Size() const { return stamp_.size; }
-  // Fills `buffer` from where the last read ended; less only at the end of the input.
-  Expected<std::size_t> Read(char* buffer, std::size_t size);
-  // Fills `buffer` from `offset` of a file; less only at the end of the file.
-  Expected<std::size_t> ReadAt(std::uint64_t offset, char* buffer, std::size_t size);
-  // Whether `path` names this very file (through any link).
-  bool IsSameFile(const std::string& path) const;
-  // Whether the file is still the one its name gave when it was opened, with the same size and
-  // modification time: a file rewritten between two reads would give a sample of fragments.
-  bool Unchanged() const;
-
- private:
-  // What tells a file, and a version of it, from another.
-  struct Stamp {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t size = 0;
-    std::int64_t modified = 0;  // in the system's finest unit
-    bool operator==(const Stamp&) const = default;
-  };
-  InputFile(std::string path, std::intptr_t handle, bool stream, Stamp stamp)
-      : path_(std::move(path)), handle_(handle), stream_(stream), stamp_(stamp) {}
-  int Fd() const { return static_cast<int>(handle_); }
-
-  std::string path_;
-  std::intptr_t handle_;  // a descriptor, or a Windows handle
-  bool stream_;
-  Stamp stamp_;
-};
 
 // The sample's file, opened before the input is read so that a bad place fails at once. It is
 // written where no one sees it and put in place only when complete, so that a failure never

@@ -6,9 +6,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 
-#include "files.h"
+#include "output.h"
+#include "posix.h"
+#include "system.h"
 
 namespace lotrix {
 namespace {
@@ -16,33 +17,6 @@ namespace {
 constexpr std::size_t kWriteBuffer = 1 << 20;
 constexpr unsigned kMostNames = 1000000;
 constexpr int kMostLinks = 40;
-
-std::string FolderOf(const std::string& path) {
-  const std::string folder = PathOf(path).parent_path().string();
-  return folder.empty() ? "." : folder;
-}
-
-// Reads until `size` bytes or the end of the input; pread when `offset` is given.
-Expected<std::size_t> ReadFully(int fd, const std::string& path, char* buffer, std::size_t size,
-                                std::optional<std::uint64_t> offset) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t got =
-        offset ? pread(fd, buffer + done, size - done, static_cast<off_t>(*offset + done))
-               : read(fd, buffer + done, size - done);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return SystemError(path, errno);
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
-}
-
-std::int64_t ModifiedNs(const struct stat& info) {
-  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-}
 
 // Files to remove should a signal stop the program: the hidden file a sample is written under,
 // and a name claimed for it. Set and read with atomics, as the handler may run at any moment.
@@ -58,8 +32,9 @@ extern "C" void RemoveLeftoversAndStop(int signal) {
   raise(signal);  // delivered, with its usual end, once this handler returns
 }
 
-// Keeps `path` (which must not move) for removal until Forget.
-void Remember(int which, const char* path) {
+// Catches the signals that stop a program, before any file is made, so that each file the
+// handler is to remove is known to it from the moment it exists.
+void CatchStopSignals() {
   static const bool caught = [] {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
       struct sigaction now {};
@@ -73,8 +48,29 @@ void Remember(int which, const char* path) {
     return true;
   }();
   (void)caught;
-  g_leftovers[which].store(path);
 }
+
+// Holds the stopping signals back while a file is created and remembered: one that came in
+// between would leave the file behind. They are delivered when this goes.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    CatchStopSignals();
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopping, signal);
+    sigprocmask(SIG_BLOCK, &stopping, &before_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
+// Keeps `path` (which must not move) for removal until Forget.
+void Remember(int which, const char* path) { g_leftovers[which].store(path); }
 void Forget(int which) { g_leftovers[which].store(nullptr); }
 
 std::unique_ptr<char[]> Copy(const std::string& text) {
@@ -83,18 +79,28 @@ std::unique_ptr<char[]> Copy(const std::string& text) {
   return copy;
 }
 
-// The file that `path` finally names, its symbolic links followed; it may not exist.
-Expected<std::string> FollowLinks(std::string path) {
+// The file that `given` finally names, its symbolic links followed; it may not exist. Errors
+// name `given`, the name the user knows.
+Expected<std::string> FollowLinks(const std::string& given) {
+  std::string path = given;
   for (int hops = 0; hops <= kMostLinks; ++hops) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
     std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
     const ssize_t size = readlink(path.c_str(), target.data(), target.size());
-    if (size < 0) return SystemError(path, errno);
+    if (size < 0) return SystemError(given, errno);
     target.resize(static_cast<std::size_t>(size));
     path = target.starts_with('/') ? target : FolderOf(path) + "/" + target;
   }
-  return SystemError(path, ELOOP);
+  return SystemError(given, ELOOP);
+}
+
+// Makes a new name in `folder` durable, so that it survives a crash as the sample's data does.
+void SyncFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 // Where an open file can be named again, through /proc.
@@ -128,6 +134,7 @@ Hidden MakeHidden(const std::string& folder, mode_t mode) {
     return hidden;
   }
   hidden.name = Copy(folder + "/.lotrix-XXXXXX");
+  SignalsHeld held;
   hidden.fd = mkostemp(hidden.name.get(), O_CLOEXEC);
   if (hidden.fd < 0) {
     hidden.error = errno;
@@ -147,63 +154,8 @@ mode_t CreationMode() {
 
 }  // namespace
 
-Error SystemError(std::string path, int code) { return {std::move(path), std::strerror(code)}; }
-
-std::filesystem::path PathOf(const std::string& text) { return text; }
-
-std::string TextOf(const std::filesystem::path& path) { return path.string(); }
-
-Expected<InputFile> InputFile::Open(const std::string& path) {
-  const bool standard = path == "-";
-  const int fd =
-      standard ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SystemError(standard ? "standard input" : path, errno);
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int code = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    close(fd);
-    return SystemError(path, code);
-  }
-  const bool stream = standard || !S_ISREG(info.st_mode);
-  if (!stream) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return InputFile(path, fd, stream,
-                   {info.st_dev, info.st_ino, stream ? 0 : static_cast<std::uint64_t>(info.st_size),
-                    ModifiedNs(info)});
-}
-
-InputFile::InputFile(InputFile&& other) noexcept
-    : path_(std::move(other.path_)),
-      handle_(std::exchange(other.handle_, -1)),
-      stream_(other.stream_),
-      stamp_(other.stamp_) {}
-
-InputFile::~InputFile() {
-  if (handle_ >= 0) close(Fd());
-}
-
-Expected<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
-  return ReadFully(Fd(), path_, buffer, size, std::nullopt);
-}
-
-Expected<std::size_t> InputFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
-  return ReadFully(Fd(), path_, buffer, size, offset);
-}
-
-bool InputFile::IsSameFile(const std::string& path) const {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && info.st_dev == stamp_.device &&
-         info.st_ino == stamp_.inode;
-}
-
-bool InputFile::Unchanged() const {
-  struct stat named {};
-  struct stat opened {};
-  if (stat(path_.c_str(), &named) != 0 || fstat(Fd(), &opened) != 0) return false;
-  return Stamp{named.st_dev, named.st_ino, static_cast<std::uint64_t>(opened.st_size),
-               ModifiedNs(opened)} == stamp_;
-}
-
 Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
+  CatchStopSignals();
   if (path == "-") return OutputFile(Kind::kInPlace, path, STDOUT_FILENO);
   auto target = FollowLinks(path);
   if (!target) return target.error();
@@ -232,6 +184,7 @@ Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
 }
 
 Expected<OutputFile> OutputFile::New(std::function<std::string(unsigned)> name) {
+  CatchStopSignals();
   const std::string first = name(1);
   Hidden hidden = MakeHidden(FolderOf(first), CreationMode());
   if (hidden.fd < 0) return SystemError(first, hidden.error);
@@ -275,15 +228,7 @@ std::optional<Error> OutputFile::Write(const char* data, std::size_t size) {
 }
 
 std::optional<Error> OutputFile::Flush() {
-  std::size_t done = 0;
-  while (done < buffer_.size()) {
-    const ssize_t wrote = write(Fd(), buffer_.data() + done, buffer_.size() - done);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return Failed(errno);
-    }
-    done += static_cast<std::size_t>(wrote);
-  }
+  if (const int code = WriteFully(Fd(), buffer_.data(), buffer_.size())) return Failed(code);
   buffer_.clear();
   return std::nullopt;
 }
@@ -298,12 +243,16 @@ Expected<std::string> OutputFile::Commit() {
   if (fsync(Fd()) != 0) return Failed(errno);
   if (kind_ == Kind::kReplace) {
     if (auto error = PutInPlace()) return *error;
+    SyncFolder(FolderOf(target_));
     return path_;
   }
   for (unsigned number = 1;; ++number) {
     const std::string name = name_(number);
     const int code = Claim(name);
-    if (code == 0) return name;
+    if (code == 0) {
+      SyncFolder(FolderOf(name));
+      return name;
+    }
     if (code != EEXIST || number == kMostNames) return SystemError(name, code);
   }
 }
@@ -315,6 +264,7 @@ std::optional<Error> OutputFile::PutInPlace() {
     const std::string base = FolderOf(target_) + "/.lotrix-" + std::to_string(getpid()) + "-";
     for (unsigned attempt = 0; !temporary_; ++attempt) {
       auto name = Copy(base + std::to_string(attempt));
+      SignalsHeld held;
       const int code = LinkUnnamed(Fd(), name.get());
       if (code == 0) {
         temporary_ = std::move(name);
@@ -347,11 +297,14 @@ int OutputFile::Claim(const std::string& name) {
   }
   // A file system without hard links (FAT on a memory stick): the name is claimed by creating
   // it, and the sample then moved over the empty file.
-  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
-  close(fd);
   const auto claimed = Copy(name);
-  Remember(1, claimed.get());
+  {
+    SignalsHeld held;
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    close(fd);
+    Remember(1, claimed.get());
+  }
   const int code = rename(temporary_.get(), name.c_str()) == 0 ? 0 : errno;
   if (code != 0) unlink(name.c_str());
   Forget(1);

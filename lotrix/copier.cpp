@@ -1,0 +1,98 @@
+#include "copier.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "reader.h"
+
+namespace lotrix {
+
+Error Changed(const InputFile& input) {
+  return {input.Path(), "changed while it was being read; nothing written"};
+}
+
+LineCopier::LineCopier(InputFile& input, OutputFile& output, const TextFormat& format,
+                       const LineScanner& scan)
+    : input_(input), output_(output), format_(format), scan_(scan), window_(kChunk) {}
+
+std::optional<Error> LineCopier::Line(std::uint64_t start) {
+  const std::size_t unit = format_.unit;
+  if (start > format_.markSize) {
+    if (auto error = Load(start - unit, unit)) return error;
+    const char* before = window_.data() + (start - unit - windowStart_);
+    if (std::memcmp(before, format_.Newline().data(), unit) != 0) return Changed(input_);
+  }
+  return Copy(start, false);
+}
+
+std::optional<Error> LineCopier::Copy(std::uint64_t at, bool rest) {
+  const std::size_t unit = format_.unit;
+  while (at < scan_.Offset()) {
+    if (auto error = Load(at, 1)) return error;
+    const std::size_t from = static_cast<std::size_t>(at - windowStart_);
+    const std::size_t whole = windowSize_ - (windowSize_ - from) % unit;
+    const std::size_t newline = rest ? whole : FindNewline(format_, window_.data(), from, whole);
+    if (newline < whole) return output_.Write(window_.data() + from, newline + unit - from);
+    if (auto error = output_.Write(window_.data() + from, windowSize_ - from)) return error;
+    at = windowStart_ + windowSize_;
+  }
+  // The last line, without an ending: it gets the file's own.
+  if (rest && scan_.EndsWithNewline()) return std::nullopt;
+  const std::string ending = scan_.Ending();
+  return output_.Write(ending.data(), ending.size());
+}
+
+std::optional<Error> LineCopier::Load(std::uint64_t at, std::size_t size) {
+  if (at >= windowStart_ && at + size <= windowStart_ + windowSize_) return std::nullopt;
+  const std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), scan_.Offset() - at));
+  auto got = input_.ReadAt(at, window_.data(), want);
+  if (!got) return got.error();
+  if (*got < want) return Changed(input_);  // shorter than when it was scanned
+  windowStart_ = at;
+  windowSize_ = *got;
+  return std::nullopt;
+}
+
+std::optional<Error> CopyChosen(StreamDraw& draw, const StreamDraw::Chosen& chosen,
+                                const TextFormat& format, const LineScanner& stream,
+                                OutputFile& output) {
+  // Walks the lines put by, handing the chosen ones' bytes straight to the output.
+  struct Copy final : LineVisitor {
+    const StreamDraw::Chosen& chosen;
+    OutputFile& output;
+    std::uint64_t next = 0;  // the first line not yet looked at
+    std::uint64_t last = Reservoir::kNever;
+    std::optional<Error> error;
+
+    Copy(const StreamDraw::Chosen& c, OutputFile& o) : chosen(c), output(o) {}
+    std::uint64_t Wanted() override {
+      while (next < chosen.Count() && !chosen(next)) ++next;
+      return next < chosen.Count() && !error ? next : Reservoir::kNever;
+    }
+    void Start(std::uint64_t) override { last = next++; }
+    void Bytes(const char* data, std::size_t size) override {
+      if (!error) error = output.Write(data, size);
+    }
+  } copy(chosen, output);
+  LineScanner scanner(format, 0, copy, true);
+  Spill& lines = draw.Lines();
+  std::vector<char> buffer(kChunk);
+  for (std::uint64_t at = 0; at < lines.Size() && !copy.error;) {
+    auto got = lines.ReadAt(at, buffer.data(), buffer.size());
+    if (!got) return got.error();
+    if (*got == 0) return Error{"temporary file", "came back shorter than it was written"};
+    scanner.Feed(buffer.data(), *got);
+    at += *got;
+  }
+  if (copy.error) return copy.error;
+  // Only the input's last line can lack an ending (or end in a stray byte): it gets the input's
+  // own. It is the last line put by if it was put by at all.
+  if (copy.last + 1 == scanner.Lines() && !scanner.EndsWithNewline()) {
+    const std::string ending = stream.Ending();
+    return output.Write(ending.data(), ending.size());
+  }
+  return std::nullopt;
+}
+
+}  // namespace lotrix

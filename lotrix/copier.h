@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "draw.h"
+#include "error.h"
+#include "input.h"
+#include "line_scanner.h"
+#include "output.h"
+#include "text.h"
+
+namespace lotrix {
+
+// Copies lines out of a file in increasing order of position, reading each stretch of it once
+// however many chosen lines it holds, up to where the scan ended.
+class LineCopier {
+ public:
+  LineCopier(InputFile& input, OutputFile& output, const TextFormat& format,
+             const LineScanner& scan);
+
+  // The line that starts at `start`, which must still follow a newline.
+  std::optional<Error> Line(std::uint64_t start);
+  // Everything from `start` on.
+  std::optional<Error> Rest(std::uint64_t start) { return Copy(start, true); }
+
+ private:
+  std::optional<Error> Copy(std::uint64_t at, bool rest);
+  // Makes the window hold `size` bytes from `at`.
+  std::optional<Error> Load(std::uint64_t at, std::size_t size);
+
+  InputFile& input_;
+  OutputFile& output_;
+  const TextFormat& format_;
+  const LineScanner& scan_;
+  std::vector<char> window_;
+  std::uint64_t windowStart_ = 0;
+  std::size_t windowSize_ = 0;
+};
+
+// Copies the lines of a stream's sample out of the lines its draw put by. `stream` is the scan
+// of the stream itself, which tells the ending a last line without one gets.
+std::optional<Error> CopyChosen(StreamDraw& draw, const StreamDraw::Chosen& chosen,
+                                const TextFormat& format, const LineScanner& stream,
+                                OutputFile& output);
+
+// An input that changed between two reads of it.
+Error Changed(const InputFile& input);
+
+}  // namespace lotrix

@@ -1,0 +1,70 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "input.h"
+#include "posix.h"
+
+namespace lotrix {
+
+Expected<InputFile> InputFile::Open(const std::string& path) {
+  const bool standard = path == "-";
+  const int fd =
+      standard ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return SystemError(standard ? "standard input" : path, errno);
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int code = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    close(fd);
+    return SystemError(path, code);
+  }
+  const bool regular = !standard && S_ISREG(info.st_mode);
+  if (regular) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return InputFile(path, fd, regular,
+                   {info.st_dev, info.st_ino, regular ? static_cast<std::uint64_t>(info.st_size) : 0,
+                    ModifiedNs(info)});
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : path_(std::move(other.path_)),
+      handle_(std::exchange(other.handle_, -1)),
+      regular_(other.regular_),
+      stream_(other.stream_),
+      stamp_(other.stamp_),
+      position_(other.position_) {}
+
+InputFile::~InputFile() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+Expected<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
+  if (stream_) return ReadFully(static_cast<int>(handle_), path_, buffer, size, std::nullopt);
+  auto got = ReadAt(position_, buffer, size);
+  if (got) position_ += *got;
+  return got;
+}
+
+Expected<std::size_t> InputFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
+  return ReadFully(static_cast<int>(handle_), path_, buffer, size, offset);
+}
+
+bool InputFile::IsSameFile(const std::string& path) const {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && info.st_dev == stamp_.device &&
+         info.st_ino == stamp_.inode;
+}
+
+bool InputFile::Unchanged() const {
+  struct stat named {};
+  struct stat opened {};
+  if (stat(path_.c_str(), &named) != 0 || fstat(static_cast<int>(handle_), &opened) != 0) {
+    return false;
+  }
+  return Stamp{named.st_dev, named.st_ino, static_cast<std::uint64_t>(opened.st_size),
+               ModifiedNs(opened)} == stamp_;
+}
+
+}  // namespace lotrix

@@ -1,0 +1,172 @@
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+
+#include "output.h"
+#include "system.h"
+#include "win32.h"
+
+namespace lotrix {
+namespace {
+
+constexpr std::size_t kWriteBuffer = 1 << 20;
+constexpr unsigned kMostNames = 1000000;
+
+// While set, the file goes when its last handle closes, however the program ends.
+bool DeleteOnClose(HANDLE file, bool on) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = on;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// The file that a link (a reparse point) finally names.
+Expected<std::string> FollowLinks(const std::string& path) {
+  const HANDLE file = CreateFileW(Widen(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError(path);
+  std::wstring target(32768, L'\0');
+  const DWORD size =
+      GetFinalPathNameByHandleW(file, target.data(), static_cast<DWORD>(target.size()), 0);
+  CloseHandle(file);
+  if (size == 0 || size >= target.size()) return LastError(path);
+  target.resize(size);
+  return TextOf(std::filesystem::path(target));
+}
+
+}  // namespace
+
+Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
+  if (path == "-") {
+    return OutputFile(Kind::kInPlace, path, FromHandle(GetStdHandle(STD_OUTPUT_HANDLE)));
+  }
+  std::string target = path;
+  DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    auto final = FollowLinks(path);
+    if (!final) return final.error();
+    target = std::move(*final);
+    attributes = GetFileAttributesW(Widen(target).c_str());
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Error{path, "Is a directory"};
+    // An administrator could replace it, but its owner has said it is not to change.
+    if (attributes & FILE_ATTRIBUTE_READONLY) return Error{path, "is write-protected"};
+  }
+  // A device (NUL, a serial port) or a pipe is written as it is: it cannot be replaced.
+  const HANDLE device = CreateFileW(Widen(target).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  if (device != INVALID_HANDLE_VALUE) {
+    if (GetFileType(device) != FILE_TYPE_DISK) {
+      return OutputFile(Kind::kInPlace, path, FromHandle(device));
+    }
+    CloseHandle(device);
+  }
+  OutputFile output(Kind::kReplace, path, FromHandle(INVALID_HANDLE_VALUE));
+  output.target_ = std::move(target);
+  if (auto error = output.CreateHidden(FolderOf(output.target_))) return *error;
+  return output;
+}
+
+Expected<OutputFile> OutputFile::New(std::function<std::string(unsigned)> name) {
+  OutputFile output(Kind::kNew, name(1), FromHandle(INVALID_HANDLE_VALUE));
+  output.name_ = std::move(name);
+  if (auto error = output.CreateHidden(FolderOf(output.path_))) return *error;
+  return output;
+}
+
+// A hidden file beside the sample's place, which goes by itself should the program end before
+// the sample is complete, even by a crash or a kill.
+std::optional<Error> OutputFile::CreateHidden(const std::string& folder) {
+  const std::string base = folder + "\\.lotrix-" + std::to_string(GetCurrentProcessId()) + "-";
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string name = base + std::to_string(attempt) + ".tmp";
+    const HANDLE file = CreateFileW(Widen(name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      DeleteOnClose(file, true);
+      handle_ = FromHandle(file);
+      temporary_ = std::make_unique<char[]>(name.size() + 1);
+      std::copy(name.c_str(), name.c_str() + name.size() + 1, temporary_.get());
+      return std::nullopt;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS || attempt == kMostNames)
+      return Failed(static_cast<int>(GetLastError()));
+  }
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : kind_(other.kind_),
+      path_(std::move(other.path_)),
+      target_(std::move(other.target_)),
+      name_(std::move(other.name_)),
+      noHardLinks_(other.noHardLinks_),
+      temporary_(std::move(other.temporary_)),
+      handle_(std::exchange(other.handle_, FromHandle(INVALID_HANDLE_VALUE))),
+      buffer_(std::move(other.buffer_)),
+      committed_(std::exchange(other.committed_, true)) {}
+
+OutputFile::~OutputFile() {
+  const bool open = AsHandle(handle_) != INVALID_HANDLE_VALUE;
+  if (open && !(kind_ == Kind::kInPlace && path_ == "-")) CloseHandle(AsHandle(handle_));
+  // Still open, the hidden file went with its handle; closed, it waits for its name.
+  if (!committed_ && !open && temporary_) DeleteFileW(Widen(temporary_.get()).c_str());
+}
+
+Error OutputFile::Failed(int code) const {
+  return SystemError(path_ == "-" ? "standard output" : path_, code);
+}
+
+std::optional<Error> OutputFile::Write(const char* data, std::size_t size) {
+  if (buffer_.size() + size > kWriteBuffer) {
+    if (auto error = Flush()) return error;
+  }
+  buffer_.append(data, size);
+  if (buffer_.size() >= kWriteBuffer) return Flush();
+  return std::nullopt;
+}
+
+std::optional<Error> OutputFile::Flush() {
+  if (const DWORD code = WriteFully(AsHandle(handle_), buffer_.data(), buffer_.size(), {})) {
+    return Failed(static_cast<int>(code));
+  }
+  buffer_.clear();
+  return std::nullopt;
+}
+
+Expected<std::string> OutputFile::Commit() {
+  if (auto error = Flush()) return *error;
+  if (kind_ == Kind::kInPlace) {
+    committed_ = true;
+    return path_;
+  }
+  // On disk before it takes a name: a crash must not leave a named but empty sample.
+  if (!FlushFileBuffers(AsHandle(handle_)) || !DeleteOnClose(AsHandle(handle_), false)) {
+    return Failed(static_cast<int>(GetLastError()));
+  }
+  CloseHandle(AsHandle(std::exchange(handle_, FromHandle(INVALID_HANDLE_VALUE))));
+  const std::wstring temporary = Widen(temporary_.get());
+  // The sample is visible under its own name, not hidden like its temporary.
+  SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (kind_ == Kind::kReplace) {
+    if (!MoveFileExW(temporary.c_str(), Widen(target_).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return Failed(static_cast<int>(GetLastError()));
+    }
+    committed_ = true;
+    return path_;
+  }
+  // Moving without replacing fails where the name is taken, so two runs never share one.
+  for (unsigned number = 1;; ++number) {
+    const std::string name = name_(number);
+    if (MoveFileExW(temporary.c_str(), Widen(name).c_str(), MOVEFILE_WRITE_THROUGH)) {
+      committed_ = true;
+      return name;
+    }
+    const DWORD code = GetLastError();
+    if ((code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) || number == kMostNames) {
+      return SystemError(name, static_cast<int>(code));
+    }
+  }
+}
+
+}  // namespace lotrix

@@ -1,0 +1,95 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "posix.h"
+#include "system.h"
+
+namespace lotrix {
+
+Error SystemError(std::string path, int code) { return {std::move(path), std::strerror(code)}; }
+
+std::filesystem::path PathOf(const std::string& text) { return text; }
+
+std::string TextOf(const std::filesystem::path& path) { return path.string(); }
+
+std::string FolderOf(const std::string& path) {
+  const std::string folder = PathOf(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
+Expected<std::size_t> ReadFully(int fd, const std::string& path, char* buffer, std::size_t size,
+                                std::optional<std::uint64_t> offset) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got =
+        offset ? pread(fd, buffer + done, size - done, static_cast<off_t>(*offset + done))
+               : read(fd, buffer + done, size - done);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return SystemError(path, errno);
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+int WriteFully(int fd, const char* data, std::size_t size) {
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t wrote = write(fd, data + done, size - done);
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  return 0;
+}
+
+std::int64_t ModifiedNs(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+Expected<TemporaryFile> TemporaryFile::Create() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string folder = tmpdir && *tmpdir ? tmpdir : "/tmp";
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // No unnamed files here: a named one, unnamed at once.
+    std::string name = folder + "/.lotrix-XXXXXX";
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+  }
+  if (fd < 0) return SystemError(folder, errno);
+  return TemporaryFile(folder, fd);
+}
+
+TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
+    : folder_(std::move(other.folder_)),
+      handle_(std::exchange(other.handle_, -1)),
+      size_(other.size_) {}
+
+TemporaryFile::~TemporaryFile() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+Error TemporaryFile::Failed(int code) const {
+  return {folder_, std::string("temporary file: ") + std::strerror(code)};
+}
+
+std::optional<Error> TemporaryFile::Append(const char* data, std::size_t size) {
+  if (const int code = WriteFully(static_cast<int>(handle_), data, size)) return Failed(code);
+  size_ += size;
+  return std::nullopt;
+}
+
+Expected<std::size_t> TemporaryFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
+  return ReadFully(static_cast<int>(handle_), folder_, buffer, size, offset);
+}
+
+}  // namespace lotrix
