@@ -6,6 +6,14 @@
 #include "reader.h"
 
 namespace lotrix {
+namespace {
+
+// Reading the gap between two chosen lines costs less than another read when they are this near,
+// and a read starts by taking this much of a line, which concordance lines seldom pass.
+constexpr std::uint64_t kNear = 4 << 10;
+constexpr std::uint64_t kLineGuess = 1 << 10;
+
+}  // namespace
 
 Error Changed(const InputFile& input) {
   return {input.Path(), "changed while it was being read; nothing written"};
@@ -15,20 +23,32 @@ LineCopier::LineCopier(InputFile& input, OutputFile& output, const TextFormat& f
                        const LineScanner& scan)
     : input_(input), output_(output), format_(format), scan_(scan), window_(kChunk) {}
 
-std::optional<Error> LineCopier::Line(std::uint64_t start) {
+std::optional<Error> LineCopier::Lines(const std::vector<std::uint64_t>& starts) {
   const std::size_t unit = format_.unit;
-  if (start > format_.markSize) {
-    if (auto error = Load(start - unit, unit)) return error;
-    const char* before = window_.data() + (start - unit - windowStart_);
-    if (std::memcmp(before, format_.Newline().data(), unit) != 0) return Changed(input_);
+  for (std::size_t k = 0; k < starts.size(); ++k) {
+    const std::uint64_t start = starts[k];
+    if (start > format_.markSize) {
+      // One read takes the lines that follow closely, up to a guess at the last one's length.
+      const std::uint64_t at = start - unit;
+      std::size_t last = k;
+      while (last + 1 < starts.size() && starts[last + 1] - starts[last] <= kNear &&
+             starts[last + 1] + kLineGuess - at <= window_.size()) {
+        ++last;
+      }
+      const std::uint64_t want = std::min<std::uint64_t>(starts[last] + kLineGuess - at, window_.size());
+      if (auto error = Load(at, unit, static_cast<std::size_t>(want))) return error;
+      const char* before = window_.data() + (at - windowStart_);
+      if (std::memcmp(before, format_.Newline().data(), unit) != 0) return Changed(input_);
+    }
+    if (auto error = Copy(start, false)) return error;
   }
-  return Copy(start, false);
+  return std::nullopt;
 }
 
 std::optional<Error> LineCopier::Copy(std::uint64_t at, bool rest) {
   const std::size_t unit = format_.unit;
   while (at < scan_.Offset()) {
-    if (auto error = Load(at, 1)) return error;
+    if (auto error = Load(at, 1, window_.size())) return error;
     const std::size_t from = static_cast<std::size_t>(at - windowStart_);
     const std::size_t whole = windowSize_ - (windowSize_ - from) % unit;
     const std::size_t newline = rest ? whole : FindNewline(format_, window_.data(), from, whole);
@@ -42,10 +62,10 @@ std::optional<Error> LineCopier::Copy(std::uint64_t at, bool rest) {
   return output_.Write(ending.data(), ending.size());
 }
 
-std::optional<Error> LineCopier::Load(std::uint64_t at, std::size_t size) {
+std::optional<Error> LineCopier::Load(std::uint64_t at, std::size_t size, std::size_t want) {
   if (at >= windowStart_ && at + size <= windowStart_ + windowSize_) return std::nullopt;
-  const std::size_t want =
-      static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), scan_.Offset() - at));
+  want = static_cast<std::size_t>(std::min<std::uint64_t>(want, scan_.Offset() - at));
+  want = std::max(want, size);
   auto got = input_.ReadAt(at, window_.data(), want);
   if (!got) return got.error();
   if (*got < want) return Changed(input_);  // shorter than when it was scanned

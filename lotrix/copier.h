@@ -14,22 +14,24 @@
 
 namespace lotrix {
 
-// Copies lines out of a file in increasing order of position, reading each stretch of it once
-// however many chosen lines it holds, up to where the scan ended.
+// Copies lines out of a file in increasing order of position. Chosen lines near each other are
+// read together; a line far from the next is read alone, so that a sparse sample does not read
+// the whole file again.
 class LineCopier {
  public:
   LineCopier(InputFile& input, OutputFile& output, const TextFormat& format,
              const LineScanner& scan);
 
-  // The line that starts at `start`, which must still follow a newline.
-  std::optional<Error> Line(std::uint64_t start);
+  // The lines that start at `starts`, in increasing order, each of which must still follow a
+  // newline.
+  std::optional<Error> Lines(const std::vector<std::uint64_t>& starts);
   // Everything from `start` on.
   std::optional<Error> Rest(std::uint64_t start) { return Copy(start, true); }
 
  private:
   std::optional<Error> Copy(std::uint64_t at, bool rest);
-  // Makes the window hold `size` bytes from `at`.
-  std::optional<Error> Load(std::uint64_t at, std::size_t size);
+  // Makes the window hold `size` bytes from `at`, reading `want` bytes when it must read.
+  std::optional<Error> Load(std::uint64_t at, std::size_t size, std::size_t want);
 
   InputFile& input_;
   OutputFile& output_;

@@ -18,7 +18,10 @@ void LineScanner::Feed(const char* data, std::size_t size) {
     if (!capturing_) ++passed;
   }
   for (std::uint64_t wanted; !capturing_ && (wanted = visitor_.Wanted()) <= newlines_ + count;) {
-    for (; passed < wanted; ++passed) cursor = FindNewline(format_, data, cursor, end) + unit;
+    if (passed < wanted) {
+      cursor = SkipNewlines(format_, data, cursor, end, wanted - passed);
+      passed = wanted;
+    }
     if (cursor == end) break;  // it starts the next piece, or the stray byte
     visitor_.Start(offset_ + cursor);
     if (!capture_) continue;

@@ -1,6 +1,12 @@
 #include "random.h"
 
+// The lanes' helpers below pass vectors of doubles between them inside this file alone, where no
+// calling convention is shared with other code.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 namespace lotrix {
@@ -40,7 +46,84 @@ double TwiceAtanh(double f) {
   return 2.0 * f * (1.0 + sum);
 }
 
+// kLanes doubles, or 64-bit integers, as one value: arithmetic on them is lane by lane.
+using Doubles = double __attribute__((vector_size(kLanes * sizeof(double))));
+using Words = std::int64_t __attribute__((vector_size(kLanes * sizeof(std::int64_t))));
+
+[[gnu::always_inline]] inline Doubles Load(const double (&x)[kLanes]) {
+  Doubles v;
+  std::memcpy(&v, x, sizeof v);
+  return v;
+}
+[[gnu::always_inline]] inline void Store(Doubles v, double (&out)[kLanes]) { std::memcpy(out, &v, sizeof v); }
+
+[[gnu::always_inline]] inline Doubles TwiceAtanh(Doubles f) {
+  const Doubles s = f * f;
+  Doubles sum{};
+  for (int n = 12; n >= 1; --n) sum = (sum + 1.0 / (2 * n + 1)) * s;
+  return 2.0 * f * (1.0 + sum);
+}
+
+// For positive normal x only, which is all the reservoir asks (its uniforms are at least 2^-54).
+[[gnu::always_inline]] inline Doubles LogNormal(Doubles x) {
+  // frexp by the bits: x = m * 2^exponent with m in [0.5, 1).
+  const Words bits = std::bit_cast<Words>(x);
+  Words exponent = ((bits >> 52) & 0x7ff) - 1022;
+  const Words mantissa = (bits & 0x800fffffffffffffLL) | (1022LL << 52);
+  Doubles m = std::bit_cast<Doubles>(mantissa);
+  const Words small = m < 0.70710678118654752440;  // all ones where it holds
+  m = small ? m * 2.0 : m;
+  exponent += small;
+  const Doubles e = __builtin_convertvector(exponent, Doubles);
+  return e * kLn2Hi + (TwiceAtanh((m - 1.0) / (m + 1.0)) + e * kLn2Lo);
+}
+
+// nearbyint in the default rounding mode (to nearest, ties to even), for |v| < 2^51.
+[[gnu::always_inline]] inline Doubles RoundToNearest(Doubles v) {
+  const double shift = 0x1.8p52;
+  return (v + shift) - shift;
+}
+
 }  // namespace
+
+void Log(const double (&x)[kLanes], double (&out)[kLanes]) {
+  Doubles v = Load(x);
+  // Anything else (0, a subnormal, a negative) takes the scalar road.
+  const Words normal = v >= 0x1p-1022;
+  v = normal ? v : Doubles{} + 1.0;
+  Store(LogNormal(v), out);
+  for (int lane = 0; lane < kLanes; ++lane) {
+    if (!normal[lane]) out[lane] = Log(x[lane]);
+  }
+}
+
+void LogOneMinus(const double (&w)[kLanes], double (&out)[kLanes]) {
+  const Doubles v = Load(w);
+  const Words small = v < 0.25;
+  const Words whole = v >= 1.0;
+  // Each branch is worked out for every lane; lanes that take the other feed it a harmless value.
+  const Doubles tiny = small ? v : Doubles{};
+  const Doubles large = (small | whole) ? Doubles{} + 0.5 : v;
+  const Doubles result = small ? TwiceAtanh(-tiny / (2.0 - tiny)) : LogNormal(1.0 - large);
+  Store(whole ? Doubles{} - INFINITY : result, out);
+}
+
+void ExpNonPositive(const double (&x)[kLanes], double (&out)[kLanes]) {
+  Doubles v = Load(x);
+  // Far below 0 the result leaves the normal numbers, where 2^n is no longer one double.
+  const Words near = v >= -700.0;
+  v = near ? v : Doubles{};
+  const Doubles n = RoundToNearest(v / kLn2Hi);
+  const Doubles r = (v - n * kLn2Hi) - n * kLn2Lo;
+  Doubles sum = Doubles{} + 1.0;
+  for (int k = 18; k >= 1; --k) sum = 1.0 + sum * r / static_cast<double>(k);
+  // ldexp(sum, n): a multiplication by 2^n, exact while the result is normal.
+  const Words power = (__builtin_convertvector(n, Words) + 1023) << 52;
+  Store(sum * std::bit_cast<Doubles>(power), out);
+  for (int lane = 0; lane < kLanes; ++lane) {
+    if (!near[lane]) out[lane] = ExpNonPositive(x[lane]);
+  }
+}
 
 Random::Random(std::uint64_t seed) {
   for (auto& word : state_) word = SplitMix64(seed);

@@ -30,6 +30,14 @@ double LogOneMinus(double w);
 // e^x for x <= 0.
 double ExpNonPositive(double x);
 
+// The same three functions over kLanes values at once, each lane bit for bit what the scalar
+// function gives: the same IEEE operations in the same order, which the processor can overlap
+// across lanes, where one value's chain of divisions would leave it waiting.
+constexpr int kLanes = 8;
+void Log(const double (&x)[kLanes], double (&out)[kLanes]);
+void LogOneMinus(const double (&w)[kLanes], double (&out)[kLanes]);
+void ExpNonPositive(const double (&x)[kLanes], double (&out)[kLanes]);
+
 // A seed from the system's entropy source, for runs without --seed.
 std::uint64_t FreshSeed();
 

@@ -15,6 +15,10 @@ namespace lotrix {
 // keeps what it needs per slot. The first k items fill slots 0 to k-1 in order without being
 // offered, so a caller that need not look at them has no per-item work until an item would
 // replace one; if fewer than k items come, all of them are the sample.
+//
+// Its decisions depend on the seed alone, never on the items, so they are worked out kLanes at a
+// time ahead of need: the same draws in the same order as one at a time, with their logarithms
+// and exponentials computed side by side.
 class Reservoir {
  public:
   static constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
@@ -28,13 +32,17 @@ class Reservoir {
   std::uint64_t Offer();
 
  private:
-  void DrawW();
-  void Skip();
+  // Works out the next kLanes decisions, the first of which draws no slot when `first`.
+  void Plan(bool first);
 
   std::uint64_t size_;
   Random& random_;
   std::uint64_t wanted_;
   double w_ = 1.0;
+  // The decisions planned: the slot each offer takes and the item wanted after it.
+  std::uint64_t slots_[kLanes] = {};
+  std::uint64_t nextWanted_[kLanes] = {};
+  int planned_ = 0;  // the first not yet used
 };
 
 }  // namespace lotrix

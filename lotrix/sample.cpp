@@ -37,9 +37,7 @@ Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& 
     } else {
       auto starts = draw.Starts();
       if (!starts) return starts.error();
-      for (const std::uint64_t start : *starts) {
-        if (auto error = copier.Line(start)) return *error;
-      }
+      if (auto error = copier.Lines(*starts)) return *error;
     }
   }
   if (!input.Unchanged()) return Changed(input);

@@ -12,34 +12,61 @@
 namespace lotrix {
 namespace {
 
-std::uint64_t CountBytePlain(const char* data, std::size_t size) {
-  return static_cast<std::uint64_t>(std::count(data, data + size, '\n'));
-}
-
+// Finding newlines is the whole cost of a pass over the input. Where the processor has AVX2,
+// 64 bytes are compared at a time into a mask of which of them hold a newline unit: counting
+// is then a popcount, and skipping to the n-th newline a popcount per block and a bit search
+// in the last one.
 #ifdef LOTRIX_X86
-__attribute__((target("avx2"))) inline std::uint32_t NewlineMask(const char* at) {
-  const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  return static_cast<std::uint32_t>(
-      _mm256_movemask_epi8(_mm256_cmpeq_epi8(block, _mm256_set1_epi8('\n'))));
+// Bit i set where the unit at `at + i` is a newline: bytes, or (`wide`) 16-bit units, of which
+// only the bit of each unit's first byte is kept.
+__attribute__((target("avx2"))) inline std::uint64_t NewlineMask(const char* at, bool wide,
+                                                                 std::uint16_t newline) {
+  const __m256i match = wide ? _mm256_set1_epi16(static_cast<short>(newline))
+                             : _mm256_set1_epi8('\n');
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+  const __m256i lowHits = wide ? _mm256_cmpeq_epi16(low, match) : _mm256_cmpeq_epi8(low, match);
+  const __m256i highHits = wide ? _mm256_cmpeq_epi16(high, match) : _mm256_cmpeq_epi8(high, match);
+  const std::uint64_t mask =
+      static_cast<std::uint32_t>(_mm256_movemask_epi8(lowHits)) |
+      static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(highHits))) << 32;
+  return wide ? mask & 0x5555555555555555ull : mask;
 }
 
-// Counting newlines is the whole cost of a pass over the input: 32 bytes a step, 4 steps
-// unrolled so that the comparisons overlap.
-__attribute__((target("avx2,popcnt"))) std::uint64_t CountByteAvx2(const char* data,
-                                                                   std::size_t size) {
+__attribute__((target("avx2,popcnt"))) std::uint64_t CountAvx2(const char* data, std::size_t size,
+                                                               bool wide, std::uint16_t newline,
+                                                               std::size_t& done) {
   std::uint64_t count = 0;
   std::size_t i = 0;
   for (; i + 128 <= size; i += 128) {
-    const std::uint64_t low =
-        NewlineMask(data + i) | static_cast<std::uint64_t>(NewlineMask(data + i + 32)) << 32;
-    const std::uint64_t high =
-        NewlineMask(data + i + 64) | static_cast<std::uint64_t>(NewlineMask(data + i + 96)) << 32;
-    count += static_cast<std::uint64_t>(std::popcount(low) + std::popcount(high));
+    count += static_cast<std::uint64_t>(std::popcount(NewlineMask(data + i, wide, newline)) +
+                                        std::popcount(NewlineMask(data + i + 64, wide, newline)));
   }
-  for (; i + 32 <= size; i += 32) {
-    count += static_cast<std::uint64_t>(std::popcount(NewlineMask(data + i)));
+  for (; i + 64 <= size; i += 64) {
+    count += static_cast<std::uint64_t>(std::popcount(NewlineMask(data + i, wide, newline)));
   }
-  return count + CountBytePlain(data + i, size - i);
+  done = i;
+  return count;
+}
+
+// Where the `count`-th newline at or after `from` ends, or where the search stopped short of
+// the last 64 bytes, with `count` lowered by the newlines passed.
+__attribute__((target("avx2,popcnt"))) std::size_t SkipAvx2(const char* data, std::size_t from,
+                                                            std::size_t size, bool wide,
+                                                            std::uint16_t newline,
+                                                            std::uint64_t& count) {
+  for (std::size_t i = from; i + 64 <= size; i += 64) {
+    std::uint64_t mask = NewlineMask(data + i, wide, newline);
+    const auto found = static_cast<std::uint64_t>(std::popcount(mask));
+    if (found < count) {
+      count -= found;
+      continue;
+    }
+    for (; count > 1; --count) mask &= mask - 1;  // drop the newlines before the one sought
+    count = 0;
+    return i + static_cast<std::size_t>(std::countr_zero(mask)) + (wide ? 2 : 1);
+  }
+  return from + (size - from) / 64 * 64;
 }
 
 bool HasAvx2() {
@@ -48,12 +75,13 @@ bool HasAvx2() {
 }
 #endif
 
-std::uint64_t CountBytes(const char* data, std::size_t size) {
 #ifdef LOTRIX_X86
-  if (HasAvx2()) return CountByteAvx2(data, size);
-#endif
-  return CountBytePlain(data, size);
+// The newline unit as an x86 processor loads it from memory (least significant byte first).
+std::uint16_t NewlineWord(const TextFormat& format) {
+  if (format.unit == 1) return '\n';
+  return format.bigEndian ? 0x0A00 : 0x000A;
 }
+#endif
 
 }  // namespace
 
@@ -70,12 +98,14 @@ TextFormat DetectFormat(std::string_view head) {
 }
 
 std::uint64_t CountNewlines(const TextFormat& format, const char* data, std::size_t size) {
-  if (format.unit == 1) return CountBytes(data, size);
-  const std::string newline = format.Newline();
   std::uint64_t count = 0;
-  for (std::size_t i = 0; i + 1 < size; i += 2) {
-    count += data[i] == newline[0] && data[i + 1] == newline[1];
-  }
+  std::size_t i = 0;
+#ifdef LOTRIX_X86
+  if (HasAvx2()) count = CountAvx2(data, size, format.unit == 2, NewlineWord(format), i);
+#endif
+  if (format.unit == 1) return count + static_cast<std::uint64_t>(std::count(data + i, data + size, '\n'));
+  const std::string newline = format.Newline();
+  for (; i + 1 < size; i += 2) count += data[i] == newline[0] && data[i + 1] == newline[1];
   return count;
 }
 
@@ -90,6 +120,18 @@ std::size_t FindNewline(const TextFormat& format, const char* data, std::size_t 
     if (data[i] == newline[0] && data[i + 1] == newline[1]) return i;
   }
   return size;
+}
+
+std::size_t SkipNewlines(const TextFormat& format, const char* data, std::size_t from,
+                         std::size_t size, std::uint64_t count) {
+#ifdef LOTRIX_X86
+  if (HasAvx2()) {
+    from = SkipAvx2(data, from, size, format.unit == 2, NewlineWord(format), count);
+    if (count == 0) return from;
+  }
+#endif
+  for (; count > 0 && from < size; --count) from = FindNewline(format, data, from, size) + format.unit;
+  return std::min(from, size);
 }
 
 }  // namespace lotrix

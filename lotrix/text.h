@@ -31,4 +31,9 @@ std::uint64_t CountNewlines(const TextFormat& format, const char* data, std::siz
 std::size_t FindNewline(const TextFormat& format, const char* data, std::size_t from,
                         std::size_t size);
 
+// Where the line after the `count`-th newline unit at or after `from` starts, or `size` if
+// there are fewer; `from` and `size` are whole numbers of units.
+std::size_t SkipNewlines(const TextFormat& format, const char* data, std::size_t from,
+                         std::size_t size, std::uint64_t count);
+
 }  // namespace lotrix

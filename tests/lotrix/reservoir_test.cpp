@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <iterator>
 #include <cmath>
 #include <map>
 #include <vector>
@@ -69,6 +71,83 @@ TEST(Random, PortableLogAndExpAgreeWithTheLibrary) {
     EXPECT_NEAR(lotrix::ExpNonPositive(x), std::exp(x), 4e-16 * std::exp(x)) << x;
   }
   EXPECT_EQ(lotrix::ExpNonPositive(-800.0), 0.0);
+}
+
+TEST(Random, TheLanesGiveWhatTheScalarFunctionsGiveBitForBit) {
+  // Published seeds depend on every bit: over the reservoir's whole domain (uniforms down to
+  // 2^-54, W from 1 to far below any file's reach) and around each branch's edge.
+  Random random(99);
+  for (int round = 0; round < 20000; ++round) {
+    double u[lotrix::kLanes], w[lotrix::kLanes], x[lotrix::kLanes];
+    for (int lane = 0; lane < lotrix::kLanes; ++lane) {
+      u[lane] = std::ldexp(random.Uniform(), -static_cast<int>(random.Below(60)));
+      w[lane] = std::ldexp(random.Uniform(), -static_cast<int>(random.Below(70)));
+      x[lane] = -std::ldexp(random.Uniform(), static_cast<int>(random.Below(10)));
+    }
+    if (round == 0) {
+      const double edges[] = {1.0, 0.25, std::nextafter(0.25, 0.0), 0.0, 0.70710678118654752440,
+                              0x1p-54, std::nextafter(1.0, 0.0), 0.5};
+      std::copy(std::begin(edges), std::end(edges), w);
+      std::copy(std::begin(edges), std::end(edges), u);
+      u[3] = 0x1p-1074;  // a subnormal: the scalar road
+      x[0] = 0.0, x[1] = -745.5, x[2] = -700.0, x[3] = -0.5 * std::log(2.0);
+    }
+    double log[lotrix::kLanes], logOneMinus[lotrix::kLanes], exp[lotrix::kLanes];
+    lotrix::Log(u, log);
+    lotrix::LogOneMinus(w, logOneMinus);
+    lotrix::ExpNonPositive(x, exp);
+    for (int lane = 0; lane < lotrix::kLanes; ++lane) {
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(log[lane]),
+                std::bit_cast<std::uint64_t>(lotrix::Log(u[lane])))
+          << u[lane];
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(logOneMinus[lane]),
+                std::bit_cast<std::uint64_t>(lotrix::LogOneMinus(w[lane])))
+          << w[lane];
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(exp[lane]),
+                std::bit_cast<std::uint64_t>(lotrix::ExpNonPositive(x[lane])))
+          << x[lane];
+    }
+  }
+}
+
+// Algorithm L one decision at a time, as it was first written: what the planned reservoir must
+// decide, decision for decision.
+struct OneAtATime {
+  std::uint64_t size;
+  Random random;
+  std::uint64_t wanted;
+  double w = 1.0;
+  OneAtATime(std::uint64_t k, std::uint64_t seed) : size(k), random(seed), wanted(k - 1) { Step(); }
+  void Step() {
+    w *= lotrix::ExpNonPositive(lotrix::Log(random.Uniform()) / static_cast<double>(size));
+    const double passed = std::floor(lotrix::Log(random.Uniform()) / lotrix::LogOneMinus(w));
+    if (!(passed < 9.0e18) || w <= 0.0) {
+      wanted = Reservoir::kNever;
+      return;
+    }
+    const auto step = static_cast<std::uint64_t>(passed) + 1;
+    wanted = wanted > Reservoir::kNever - step ? Reservoir::kNever : wanted + step;
+  }
+  std::uint64_t Offer() {
+    const std::uint64_t slot = random.Below(size);
+    Step();
+    return slot;
+  }
+};
+
+TEST(Reservoir, DecidesWhatOneDecisionAtATimeDecides) {
+  for (const std::uint64_t size : {1ull, 2ull, 7ull, 30ull, 32767ull, 1ull << 40}) {
+    for (std::uint64_t seed = 1; seed <= 20; ++seed) {
+      OneAtATime expected(size, seed);
+      Random random(seed);
+      Reservoir reservoir(size, random);
+      for (int offer = 0; offer < 3000 && expected.wanted != Reservoir::kNever; ++offer) {
+        ASSERT_EQ(reservoir.Wanted(), expected.wanted) << size << " " << seed << " " << offer;
+        ASSERT_EQ(reservoir.Offer(), expected.Offer()) << size << " " << seed << " " << offer;
+      }
+      ASSERT_EQ(reservoir.Wanted(), expected.wanted);
+    }
+  }
 }
 
 TEST(Reservoir, HoldsExactlyKDistinctItemsOrAllOfFewer) {
