@@ -9,6 +9,32 @@
 #include "posix.h"
 
 namespace lotrix {
+namespace {
+
+// Whether `path` names an open descriptor rather than a file in a folder (/dev/stdin,
+// /dev/fd/3, /proc/self/fd/0, a shell's <(...)): whatever it opens, there is no folder of the
+// user's beside it, and a sample put there would land in /dev or /proc.
+bool NamesDescriptor(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    if (path.starts_with("/dev/fd/") ||
+        (path.starts_with("/proc/") && path.find("/fd/") != std::string::npos)) {
+      return true;
+    }
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return false;
+    std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
+    const ssize_t size = readlink(path.c_str(), target.data(), target.size());
+    if (size < 0) return false;
+    target.resize(static_cast<std::size_t>(size));
+    const std::size_t slash = path.rfind('/');
+    path = target.starts_with('/') || slash == std::string::npos
+               ? target
+               : path.substr(0, slash + 1) + target;
+  }
+  return false;
+}
+
+}  // namespace
 
 Expected<InputFile> InputFile::Open(const std::string& path) {
   const bool standard = path == "-";
@@ -21,7 +47,7 @@ Expected<InputFile> InputFile::Open(const std::string& path) {
     close(fd);
     return SystemError(path, code);
   }
-  const bool regular = !standard && S_ISREG(info.st_mode);
+  const bool regular = !standard && S_ISREG(info.st_mode) && !NamesDescriptor(path);
   if (regular) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return InputFile(path, fd, regular,
                    {info.st_dev, info.st_ino, regular ? static_cast<std::uint64_t>(info.st_size) : 0,
