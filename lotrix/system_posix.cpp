@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,11 @@
 #include "system.h"
 
 namespace lotrix {
+namespace {
+
+constexpr std::uint64_t kCopyBuffer = 1 << 20;
+
+}  // namespace
 
 Error SystemError(std::string path, int code) { return {std::move(path), std::strerror(code)}; }
 
@@ -90,6 +96,35 @@ std::optional<Error> TemporaryFile::Append(const char* data, std::size_t size) {
 
 Expected<std::size_t> TemporaryFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
   return ReadFully(static_cast<int>(handle_), folder_, buffer, size, offset);
+}
+
+std::optional<Error> TemporaryFile::CopyInto(std::intptr_t handle, const std::string& name) {
+  const int fd = static_cast<int>(handle);
+  struct stat before {};
+  if (fstat(fd, &before) != 0) return SystemError(name, errno);
+  const auto size = static_cast<off_t>(size_);
+  // A longer ftruncate would only promise the room. Where the file system cannot claim it
+  // ahead, the writes find out for themselves.
+  if (size > before.st_size && fallocate(fd, 0, 0, size) != 0 &&
+      (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+    const int code = errno;
+    // A claim cut short may have grown the file by what it got.
+    const int undone = ftruncate(fd, before.st_size);
+    (void)undone;
+    return SystemError(name, code);
+  }
+  if (lseek(fd, 0, SEEK_SET) != 0) return SystemError(name, errno);
+  std::string buffer(std::min<std::uint64_t>(size_, kCopyBuffer), '\0');
+  for (std::uint64_t done = 0; done < size_;) {
+    auto got = ReadAt(done, buffer.data(), buffer.size());
+    if (!got) return got.error();
+    if (*got == 0) return Failed(EIO);  // it shrank: nothing else writes to it
+    if (const int code = WriteFully(fd, buffer.data(), *got)) return SystemError(name, code);
+    done += *got;
+  }
+  // Only a longer file has an end to cut (and /proc's files, which have none, take no cut).
+  if (before.st_size > size && ftruncate(fd, size) != 0) return SystemError(name, errno);
+  return std::nullopt;
 }
 
 }  // namespace lotrix

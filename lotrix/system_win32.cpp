@@ -6,6 +6,11 @@
 #include "win32.h"
 
 namespace lotrix {
+namespace {
+
+constexpr std::uint64_t kCopyBuffer = 1 << 20;
+
+}  // namespace
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return {};
@@ -128,6 +133,33 @@ std::optional<Error> TemporaryFile::Append(const char* data, std::size_t size) {
 
 Expected<std::size_t> TemporaryFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
   return ReadFully(AsHandle(handle_), folder_, buffer, size, offset);
+}
+
+std::optional<Error> TemporaryFile::CopyInto(std::intptr_t handle, const std::string& name) {
+  const HANDLE file = AsHandle(handle);
+  LARGE_INTEGER before{};
+  if (!GetFileSizeEx(file, &before)) return LastError(name);
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size_);
+  // Growing the file claims its room, so that a full disk shows before a byte has changed.
+  if (end.EndOfFile.QuadPart > before.QuadPart &&
+      !SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end)) {
+    return LastError(name);
+  }
+  std::string buffer(std::min<std::uint64_t>(size_, kCopyBuffer), '\0');
+  for (std::uint64_t done = 0; done < size_;) {
+    auto got = ReadAt(done, buffer.data(), buffer.size());
+    if (!got) return got.error();
+    if (*got == 0) return Failed(ERROR_HANDLE_EOF);  // it shrank: nothing else writes to it
+    if (const DWORD code = WriteFully(file, buffer.data(), *got, done)) {
+      return SystemError(name, static_cast<int>(code));
+    }
+    done += *got;
+  }
+  if (!SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end)) {
+    return LastError(name);
+  }
+  return std::nullopt;
 }
 
 }  // namespace lotrix
