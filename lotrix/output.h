@@ -8,6 +8,7 @@
 #include <string>
 
 #include "error.h"
+#include "system.h"
 
 namespace lotrix {
 
@@ -16,9 +17,12 @@ namespace lotrix {
 // leaves half a sample nor destroys an earlier one; a device or pipe is written in place.
 class OutputFile {
  public:
-  // Standard output ("-"), or a file the user named: an existing file is replaced (the file a
-  // link points to, the link staying a link), never a write-protected one; a device or pipe
-  // is written in place.
+  // Standard output ("-"), or a file the user named, which ends up as the shell's > would leave
+  // it: one the caller could not open for writing is refused, and so is a write-protected one;
+  // an existing file (the one a link points to, the link staying a link) keeps its owner, group
+  // and permissions, less setuid and setgid. It is replaced by a new file where a new file can
+  // be all that, and is otherwise written over once the sample is complete; a device or pipe is
+  // written in place.
   static Expected<OutputFile> Replacing(const std::string& path);
   // A new file under the first of name(1), name(2), ... that is free when the sample is
   // complete: an earlier file is never replaced, however many runs write at once.
@@ -34,7 +38,8 @@ class OutputFile {
   Expected<std::string> Commit();
 
  private:
-  enum class Kind { kInPlace, kReplace, kNew };
+  // kOverwrite: the sample waits in a temporary file and is copied over the file's content.
+  enum class Kind { kInPlace, kReplace, kNew, kOverwrite };
   OutputFile(Kind kind, std::string path, std::intptr_t handle) noexcept
       : kind_(kind), path_(std::move(path)), handle_(handle) {}
   Error Failed(int code) const;
@@ -57,7 +62,8 @@ class OutputFile {
   // The hidden name the file is written under; none where the file has no name until it is
   // put in place. Kept where it cannot move, for a signal handler to remove.
   std::unique_ptr<char[]> temporary_;
-  std::intptr_t handle_;  // a descriptor, or a Windows handle
+  std::intptr_t handle_;                 // a descriptor, or a Windows handle
+  std::optional<TemporaryFile> staged_;  // where the sample waits to be copied over the file
   std::string buffer_;
   bool committed_ = false;
 };

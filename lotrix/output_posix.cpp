@@ -1,11 +1,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <map>
 
 #include "output.h"
 #include "posix.h"
@@ -145,6 +147,73 @@ Hidden MakeHidden(const std::string& folder, mode_t mode) {
   return hidden;
 }
 
+// Throws away a hidden file that is not to be the sample.
+void Discard(Hidden& hidden) {
+  close(std::exchange(hidden.fd, -1));
+  if (!hidden.name) return;
+  unlink(hidden.name.get());
+  Forget(0);
+  hidden.name.reset();
+}
+
+// What a call that fills a buffer of the size it first reports gives; none where it fails.
+template <class Fill>
+std::optional<std::string> Filled(Fill fill) {
+  const ssize_t size = fill(nullptr, 0);
+  if (size < 0) return std::nullopt;
+  std::string text(static_cast<std::size_t>(size), '\0');
+  const ssize_t got = fill(text.data(), text.size());
+  if (got < 0) return std::nullopt;  // it grew in between
+  text.resize(static_cast<std::size_t>(got));
+  return text;
+}
+
+// The extended attributes of an open file, its ACL among them; none where some cannot be read
+// (user.* ones need the right to read the file, which a writer may lack).
+std::optional<std::map<std::string, std::string>> Attributes(int fd) {
+  std::map<std::string, std::string> attributes;
+  const auto names =
+      Filled([fd](char* list, std::size_t size) { return flistxattr(fd, list, size); });
+  if (!names) {
+    if (errno == ENOTSUP) return attributes;
+    return std::nullopt;
+  }
+  for (std::size_t at = 0; at < names->size();) {
+    const std::string name = names->c_str() + at;  // each ends with a NUL, as does the list
+    at += name.size() + 1;
+    auto value = Filled([fd, &name](char* data, std::size_t size) {
+      return fgetxattr(fd, name.c_str(), data, size);
+    });
+    if (!value) return std::nullopt;
+    attributes.emplace(name, std::move(*value));
+  }
+  return attributes;
+}
+
+// A hidden file in the folder of the regular file `target` (open as `fd`, its status `info`)
+// that can take its place as the shell's > would leave it: the same owner, group, permissions
+// (less setuid and setgid, which > drops too) and extended attributes, under the one name that
+// a rename moves. None (fd < 0) where such a file cannot be made or put there.
+Hidden StandIn(const std::string& target, int fd, const struct stat& info) {
+  // A rename would leave the other names with the old content.
+  if (info.st_nlink > 1) return {};
+  Hidden hidden = MakeHidden(FolderOf(target), info.st_mode & 01777);
+  if (hidden.fd < 0) return {};  // the folder takes no new file
+  struct stat made {};
+  // Not over a file mounted on its name. Only root may give a file away, and only a member of
+  // a group give it to that group; so a sticky folder, which lets only the owner rename over
+  // a file, never refuses the rename of a file that gets here.
+  bool same = fstat(hidden.fd, &made) == 0 && made.st_dev == info.st_dev &&
+              ((made.st_uid == info.st_uid && made.st_gid == info.st_gid) ||
+               fchown(hidden.fd, info.st_uid, info.st_gid) == 0);
+  if (same) {
+    const auto old = Attributes(fd);
+    same = old && old == Attributes(hidden.fd);
+  }
+  if (!same) Discard(hidden);
+  return hidden;
+}
+
 // What a new file gets: read and write for all, less what the user's umask takes away.
 mode_t CreationMode() {
   const mode_t mask = umask(0);
@@ -160,23 +229,33 @@ Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
   auto target = FollowLinks(path);
   if (!target) return target.error();
   struct stat info {};
-  mode_t mode = CreationMode();
-  if (stat(target->c_str(), &info) == 0) {
+  Hidden hidden;
+  if (stat(target->c_str(), &info) != 0) {
+    if (errno != ENOENT) return SystemError(path, errno);
+    hidden = MakeHidden(FolderOf(*target), CreationMode());
+    if (hidden.fd < 0) return SystemError(path, hidden.error);
+  } else {
     if (S_ISDIR(info.st_mode)) return SystemError(path, EISDIR);
-    if (!S_ISREG(info.st_mode)) {
-      // A device or a pipe is written as it is: replacing it by a file would break the system.
-      const int fd = open(target->c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-      if (fd < 0) return SystemError(path, errno);
-      return OutputFile(Kind::kInPlace, path, fd);
+    // Root could write it, but the owner has said the file is not to change.
+    if (S_ISREG(info.st_mode) && !(info.st_mode & S_IWUSR)) {
+      return Error{path, "is write-protected"};
     }
-    // Root could replace it, but the owner has said the file is not to change.
-    if (!(info.st_mode & S_IWUSR)) return Error{path, "is write-protected"};
-    mode = info.st_mode & 07777;  // a private file stays private
-  } else if (errno != ENOENT) {
-    return SystemError(path, errno);
+    // Opened as > opens it, less the truncation, so that the system says who may write it.
+    const int fd = open(target->c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return SystemError(path, errno);
+    OutputFile written(Kind::kInPlace, path, fd);
+    if (fstat(fd, &info) != 0) return SystemError(path, errno);
+    // A device or a pipe is written as it is: replacing it by a file would break the system.
+    if (!S_ISREG(info.st_mode)) return written;
+    hidden = StandIn(*target, fd, info);
+    if (hidden.fd < 0) {
+      auto staged = TemporaryFile::Create();
+      if (!staged) return staged.error();
+      written.kind_ = Kind::kOverwrite;
+      written.staged_.emplace(std::move(*staged));
+      return written;
+    }
   }
-  Hidden hidden = MakeHidden(FolderOf(*target), mode);
-  if (hidden.fd < 0) return SystemError(path, hidden.error);
   OutputFile output(Kind::kReplace, path, hidden.fd);
   output.target_ = std::move(*target);
   output.temporary_ = std::move(hidden.name);
@@ -202,6 +281,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       noHardLinks_(other.noHardLinks_),
       temporary_(std::move(other.temporary_)),
       handle_(std::exchange(other.handle_, -1)),
+      staged_(std::move(other.staged_)),
       buffer_(std::move(other.buffer_)),
       committed_(std::exchange(other.committed_, true)) {}
 
@@ -228,7 +308,11 @@ std::optional<Error> OutputFile::Write(const char* data, std::size_t size) {
 }
 
 std::optional<Error> OutputFile::Flush() {
-  if (const int code = WriteFully(Fd(), buffer_.data(), buffer_.size())) return Failed(code);
+  if (staged_) {
+    if (auto error = staged_->Append(buffer_.data(), buffer_.size())) return error;
+  } else if (const int code = WriteFully(Fd(), buffer_.data(), buffer_.size())) {
+    return Failed(code);
+  }
   buffer_.clear();
   return std::nullopt;
 }
@@ -236,6 +320,18 @@ std::optional<Error> OutputFile::Flush() {
 Expected<std::string> OutputFile::Commit() {
   if (auto error = Flush()) return *error;
   if (kind_ == Kind::kInPlace) {
+    committed_ = true;
+    return path_;
+  }
+  if (kind_ == Kind::kOverwrite) {
+    if (auto error = staged_->CopyInto(handle_, path_)) return *error;
+    // Setuid and setgid go, as > leaves the file: others' writes take them away, root's only
+    // on newer systems.
+    struct stat info {};
+    if (fstat(Fd(), &info) == 0 && (info.st_mode & (S_ISUID | S_ISGID))) {
+      fchmod(Fd(), info.st_mode & 01777);
+    }
+    if (fsync(Fd()) != 0) return Failed(errno);
     committed_ = true;
     return path_;
   }

@@ -178,6 +178,82 @@ run "$work/lines.txt" 3 -o "$long"
 check "a name at the system's limit" '[[ $status -eq 0 && $(wc -l <"$long") -eq 3 ]]'
 rm -f "$long" "$work/private.txt" "$work/pointer.txt" "$work/protected.txt" "$work/fifo" "$work/from-fifo"
 
+# -o FILE as the shell's > treats it. A file the runner could not open for writing is refused
+# before any input is read (the input here is a FIFO held open and silent); a replaced file keeps
+# its owner, group and mode, less setuid and setgid; where a new file would differ from the old
+# one, or could not be put in its place, the finished sample is written over the file itself.
+# Each case: who runs lotrix (root, or user: nobody), its folder's owner:mode, the file's
+# owner:group:mode and what more it has; then the exit status, the file's owner:group:mode
+# after, and how it was written.
+if [ "$(id -u)" -eq 0 ]; then
+  mkfifo "$work/quiet"
+  exec 4<>"$work/quiet"
+  while read -r name runner folder file more want after how; do
+    dir=$work/replace/$name
+    mkdir -p "$dir" && chown "${folder%:*}" "$dir" && chmod "${folder#*:}" "$dir"
+    printf 'earlier\n' >"$dir/out"
+    chown "${file%:*}" "$dir/out" && chmod "${file##*:}" "$dir/out"
+    case $more in
+      link) ln "$dir/out" "$dir/other" ;;
+      attribute)
+        python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.note", b"kept")' "$dir/out" ||
+          continue ;;
+    esac
+    inode=$(stat -c %i "$dir/out")
+    who=()
+    [ "$runner" = user ] && who=("${as_user[@]}")
+    input=$work/lines.txt
+    [ "$how" = refused ] && input=$work/quiet
+    timeout 10 "${who[@]}" "$lotrix" "$input" 3 -o "$dir/out" 2>"$work/err"
+    status=$?
+    case $how in
+      refused) outcome='[[ $(cat "$dir/out") == earlier && $(cat "$work/err") == "lotrix: $dir/out: Permission denied" ]]' ;;
+      replaced) outcome='[[ $(wc -l <"$dir/out") -eq 3 && $(stat -c %i "$dir/out") != "$inode" ]]' ;;
+      overwritten) outcome='[[ $(wc -l <"$dir/out") -eq 3 && $(stat -c %i "$dir/out") == "$inode" ]]' ;;
+    esac
+    case $more in
+      link) outcome+=' && cmp -s "$dir/out" "$dir/other"' ;;
+      attribute) outcome+=' && [ "$(python3 -c "import os, sys; print(os.getxattr(sys.argv[1], \"user.note\").decode())" "$dir/out")" = kept ]' ;;
+    esac
+    check "-o as >: $name: exit $want, $after, $how" \
+      '[[ $status -eq $want && $(stat -c %U:%G:%a "$dir/out") == "$after" && -z $(ls -A "$dir" | grep -vx -e out -e other) ]] && '"$outcome"
+  done <<'CASES'
+others-file    user  nobody:755  root:root:644       -          1  root:root:644       refused
+own-file       user  nobody:755  nobody:nogroup:640  -          0  nobody:nogroup:640  replaced
+users-file     root  nobody:755  nobody:nogroup:640  -          0  nobody:nogroup:640  replaced
+setuid         root  root:755    root:root:6755      -          0  root:root:755       replaced
+locked-folder  user  root:755    nobody:nogroup:644  -          0  nobody:nogroup:644  overwritten
+sticky-folder  user  root:1777   root:root:666       -          0  root:root:666       overwritten
+foreign-group  user  nobody:755  nobody:root:664     -          0  nobody:root:664     overwritten
+hard-linked    root  root:755    root:root:644       link       0  root:root:644       overwritten
+linked-setuid  root  root:755    root:root:4755      link       0  root:root:755       overwritten
+attributes     root  root:755    root:root:644       attribute  0  root:root:644       overwritten
+CASES
+  exec 4>&-
+fi
+
+# Written over, a file changes only once the sample is complete: not when the input fails, nor
+# when its disk cannot take the sample (a small tmpfs, in a mount namespace of its own).
+dir=$work/replace/failing
+mkdir -p "$dir"
+seq 1 20000 >"$dir/input"
+printf 'earlier\n' >"$dir/out" && ln "$dir/out" "$dir/other"
+shimmed LOTRIX_SHIM_BEFORE_PREAD="echo more >>'$dir/input'"
+run "$dir/input" 50 -o "$dir/out"
+before=()
+check "-o as >: an input that fails leaves a file to write over as it was" \
+  '[[ $status -eq 1 && $(cat "$dir/out") == earlier && $(cat "$dir/other") == earlier ]]'
+if unshare --mount --propagation private true 2>/dev/null; then
+  seq 1 100000 >"$work/replace/big"
+  timeout 20 unshare --mount --propagation private sh -c "mount -t tmpfs -o size=64k none '$dir' &&
+    printf 'earlier\n' >'$dir/out' && ln '$dir/out' '$dir/other' &&
+    { '$lotrix' '$work/replace/big' 90000 -o '$dir/out'; echo \$? >'$work/status'; } &&
+    cat '$dir/out' '$dir/other' >'$work/content'" 2>"$work/err"
+  check "-o as >: a disk too full for the sample leaves a file to write over as it was" \
+    '[[ $(cat "$work/status") -eq 1 && $(cat "$work/err") == *"No space left"* && $(cat "$work/content") == $(printf "earlier\nearlier") ]]'
+fi
+rm -rf "$work/replace" "$work/quiet" "$work/status" "$work/content"
+
 # The output's place is tried before the input is read: an input that never ends (a FIFO held
 # open and silent) cannot hide a bad place.
 mkfifo "$work/silent"
