@@ -33,6 +33,16 @@ Expected<std::string> FollowLinks(const std::string& path) {
   return TextOf(std::filesystem::path(target));
 }
 
+// `path` from its drive's root: Wine's ReplaceFileW looks for a bare name's folder in vain.
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  const DWORD size =
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (size == 0 || size >= full.size()) return path;
+  full.resize(size);
+  return full;
+}
+
 }  // namespace
 
 Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
@@ -52,19 +62,33 @@ Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
     // An administrator could replace it, but its owner has said it is not to change.
     if (attributes & FILE_ATTRIBUTE_READONLY) return Error{path, "is write-protected"};
   }
-  // A device (NUL, a serial port) or a pipe is written as it is: it cannot be replaced.
-  const HANDLE device = CreateFileW(Widen(target).c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-  if (device != INVALID_HANDLE_VALUE) {
-    if (GetFileType(device) != FILE_TYPE_DISK) {
-      return OutputFile(Kind::kInPlace, path, FromHandle(device));
-    }
-    CloseHandle(device);
+  OutputFile replacing(Kind::kReplace, path, FromHandle(INVALID_HANDLE_VALUE));
+  replacing.target_ = target;
+  // Opened as > opens it, less the truncation, so that the system says who may write it.
+  const HANDLE file = CreateFileW(Widen(target).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return LastError(path);
+    if (auto error = replacing.CreateHidden(FolderOf(target))) return *error;
+    return replacing;
   }
-  OutputFile output(Kind::kReplace, path, FromHandle(INVALID_HANDLE_VALUE));
-  output.target_ = std::move(target);
-  if (auto error = output.CreateHidden(FolderOf(output.target_))) return *error;
-  return output;
+  OutputFile written(Kind::kInPlace, path, FromHandle(file));
+  // A device (NUL, a serial port) or a pipe is written as it is: it cannot be replaced.
+  if (GetFileType(file) != FILE_TYPE_DISK) return written;
+  // A replacement would leave the other names with the old content, and it moves the old file
+  // away, which takes the right to delete it.
+  BY_HANDLE_FILE_INFORMATION info{};
+  const HANDLE removable =
+      CreateFileW(Widen(target).c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  const bool replaceable = removable != INVALID_HANDLE_VALUE &&
+                           GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1;
+  if (removable != INVALID_HANDLE_VALUE) CloseHandle(removable);
+  if (replaceable && !replacing.CreateHidden(FolderOf(target))) return replacing;
+  auto staged = TemporaryFile::Create();
+  if (!staged) return staged.error();
+  written.kind_ = Kind::kOverwrite;
+  written.staged_.emplace(std::move(*staged));
+  return written;
 }
 
 Expected<OutputFile> OutputFile::New(std::function<std::string(unsigned)> name) {
@@ -102,6 +126,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       noHardLinks_(other.noHardLinks_),
       temporary_(std::move(other.temporary_)),
       handle_(std::exchange(other.handle_, FromHandle(INVALID_HANDLE_VALUE))),
+      staged_(std::move(other.staged_)),
       buffer_(std::move(other.buffer_)),
       committed_(std::exchange(other.committed_, true)) {}
 
@@ -126,7 +151,9 @@ std::optional<Error> OutputFile::Write(const char* data, std::size_t size) {
 }
 
 std::optional<Error> OutputFile::Flush() {
-  if (const DWORD code = WriteFully(AsHandle(handle_), buffer_.data(), buffer_.size(), {})) {
+  if (staged_) {
+    if (auto error = staged_->Append(buffer_.data(), buffer_.size())) return error;
+  } else if (const DWORD code = WriteFully(AsHandle(handle_), buffer_.data(), buffer_.size(), {})) {
     return Failed(static_cast<int>(code));
   }
   buffer_.clear();
@@ -139,6 +166,12 @@ Expected<std::string> OutputFile::Commit() {
     committed_ = true;
     return path_;
   }
+  if (kind_ == Kind::kOverwrite) {
+    if (auto error = staged_->CopyInto(handle_, path_)) return *error;
+    if (!FlushFileBuffers(AsHandle(handle_))) return Failed(static_cast<int>(GetLastError()));
+    committed_ = true;
+    return path_;
+  }
   // On disk before it takes a name: a crash must not leave a named but empty sample.
   if (!FlushFileBuffers(AsHandle(handle_)) || !DeleteOnClose(AsHandle(handle_), false)) {
     return Failed(static_cast<int>(GetLastError()));
@@ -148,7 +181,20 @@ Expected<std::string> OutputFile::Commit() {
   // The sample is visible under its own name, not hidden like its temporary.
   SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (kind_ == Kind::kReplace) {
-    if (!MoveFileExW(temporary.c_str(), Widen(target_).c_str(),
+    const std::wstring target = Widen(target_);
+    // ReplaceFileW gives the sample the old file's owner, ACL and attributes.
+    if (ReplaceFileW(FullPath(target).c_str(), FullPath(temporary).c_str(), nullptr, 0, nullptr,
+                     nullptr)) {
+      committed_ = true;
+      return path_;
+    }
+    const DWORD code = GetLastError();
+    // No file to replace (a new name, or an old file that went while this one could not take
+    // its place): the sample moves there as it is.
+    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+      return Failed(static_cast<int>(code));
+    }
+    if (!MoveFileExW(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return Failed(static_cast<int>(GetLastError()));
     }

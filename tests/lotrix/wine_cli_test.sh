@@ -60,5 +60,32 @@ for _ in $(seq 100); do [ -n "$(ls -A "$work/killed")" ] && break; sleep 0.05; d
 pkill -KILL -f "lotrix.exe - 3 -o" && sleep 1
 check "killed, it leaves no hidden file" '[[ -z $(ls -A "$work/killed") ]]'
 
+# -o FILE as the shell's > treats it, as on Linux. A file that cannot be opened for writing (an
+# immutable one) is refused before the input is read (standard input is a FIFO held open and
+# silent); a file of one name is replaced by ReplaceFileW, without the hidden attribute of the
+# sample's temporary; one with a second name is written over, so that both names see the sample.
+not_hidden() {  # Wine keeps the attributes that a Unix file cannot show in user.DOSATTRIB
+  python3 -c 'import os, sys
+a = os.getxattr(sys.argv[1], "user.DOSATTRIB") if "user.DOSATTRIB" in os.listxattr(sys.argv[1]) else b"0"
+sys.exit(int(a, 16) & 2)' "$1"
+}
+mkfifo "$work/quiet"
+exec 4<>"$work/quiet"
+while IFS='|' read -r name make input want outcome; do
+  dir=$work/$name
+  mkdir "$dir" && printf 'earlier\n' >"$dir/out"
+  eval "$make" || { echo "$name left out: '$make' failed" >&2; continue; }
+  (cd "$work" && timeout 20 "$LOTRIX_WINE64" "$exe" "$input" 3 -o "$name\\out" <"$work/quiet" 2>"$work/err" >/dev/null)
+  status=$?
+  chattr -i "$dir/out" 2>/dev/null
+  err=$(tr -d '\r' <"$work/err")
+  check "-o as >: $name" '[[ $status -eq $want ]] && '"$outcome"
+done <<'CASES'
+replaced|:|a.txt|0|[[ $(wc -l <"$dir/out") -eq 3 && $(ls -A "$dir") == out ]] && not_hidden "$dir/out"
+second-name|ln "$dir/out" "$dir/other"|a.txt|0|[[ $(wc -l <"$dir/out") -eq 3 ]] && cmp -s "$dir/out" "$dir/other"
+unwritable|chattr +i "$dir/out"|-|1|[[ $(cat "$dir/out") == earlier && $err == "lotrix: $name\\out: "* ]]
+CASES
+exec 4>&-
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
