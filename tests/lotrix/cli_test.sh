@@ -349,5 +349,75 @@ if command -v script >/dev/null; then
     'tr "\r" "\n" <"$work/tty" | grep -q "^$(printf "\033")\[Klotrix: .*has only"'
 fi
 
+# Inputs of every kind and size. A stream named by its path writes to standard output as - does;
+# a file whose size reads 0 (/proc) is read once as a stream; a byte-order mark starts the
+# sample however far into the input the chosen lines lie; a Windows-style file whose 64 KiB
+# boundary falls between the first lines and a replacing one samples as any other.
+{ printf '\xef\xbb\xbf'; seq 1 20000; } >"$work/marked.txt"
+{ printf '\xff\xfe'; seq 1 30000 | iconv -t utf-16le; } >"$work/wide.txt"
+{ echo a; head -c 70000 /dev/zero | tr '\0' w; echo; seq 1 200000; } >"$work/boundary.txt"
+while IFS='|' read -r name command check_out; do
+  eval "$command" >"$work/out" 2>"$work/err" </dev/null
+  status=$?
+  check "input: $name" '[[ $status -eq 0 ]] && '"$check_out"
+done <<'CASES'
+marked-file|"$lotrix" --seed 1 "$work/marked.txt" 5 -o -|[[ $(head -c 3 "$work/out" | od -An -tx1) == " ef bb bf" && $(wc -l <"$work/out") -eq 5 ]]
+marked-stream|"$lotrix" --seed 1 - 5 <"$work/marked.txt"|[[ $(head -c 3 "$work/out" | od -An -tx1) == " ef bb bf" ]]
+wide-file|"$lotrix" --seed 1 "$work/wide.txt" 5 -o -|[[ $(iconv -f utf-16 -t utf-8 <"$work/out" | wc -l) -eq 5 ]]
+boundary|"$lotrix" --seed 2 "$work/boundary.txt" 2 -o -|[[ $(wc -l <"$work/out") -eq 2 ]]
+dev-stdin|"$lotrix" /dev/stdin 3 <"$work/lines.txt"|[[ $(wc -l <"$work/out") -eq 3 && ! -e /dev/stdin_sample3 ]]
+process|"$lotrix" <(cat "$work/lines.txt") 4|[[ $(wc -l <"$work/out") -eq 4 ]]
+proc-file|"$lotrix" /proc/self/status 2 -o -|[[ $(wc -l <"$work/out") -eq 2 ]]
+all-lines|"$lotrix" "$work/lines.txt" 100 -o "$work/all.txt"|[[ ! -s $work/err ]] && cmp -s "$work/all.txt" "$work/lines.txt"
+CASES
+rm -f "$work/marked.txt" "$work/wide.txt" "$work/boundary.txt" "$work/all.txt"
+
+# A stream's chosen lines go to a temporary file past a bound: one 64 MiB line is not held.
+# (Not under the sanitizers, whose own bookkeeping takes more than the bound.)
+if ! ldd "$lotrix" | grep -q libasan; then
+  peak=$(head -c $((64 << 20)) /dev/zero | tr '\0' x | /usr/bin/time -f %M "$lotrix" - 1 2>&1 >/dev/null | tail -n 1)
+  check "a 64 MiB line of a stream in $peak KiB" '[ "$peak" -lt 40000 ]'
+fi
+
+# An input that changes between the scan and the copy in a way that keeps its size and its time:
+# a newline moved. And a touch within the same second is a change.
+seq 1 20000 >"$work/original.txt"
+for change in "sed -i '1s/1/1\\n/;2s/\$//' '$work/changing.txt' && touch -r '$work/original.txt' '$work/changing.txt'" \
+  "touch -d \"\$(date -r '$work/changing.txt' '+%Y-%m-%d %H:%M:%S').5\" '$work/changing.txt'"; do
+  cp "$work/original.txt" "$work/changing.txt"
+  touch -d "$(date -r "$work/changing.txt" '+%Y-%m-%d %H:%M:%S')" "$work/changing.txt"
+  touch -r "$work/changing.txt" "$work/original.txt"
+  shimmed LOTRIX_SHIM_BEFORE_PREAD="$change"
+  run "$work/changing.txt" 50 -o "$work/changed-out.txt"
+  before=()
+  check "changed unseen: $change" '[[ $status -eq 1 && $err == *"changed while it was being read"* && ! -e $work/changed-out.txt ]]'
+done
+rm -f "$work/original.txt" "$work/changing.txt"
+
+# Under nohup a hangup stays ignored, also while a named hidden file exists; signals that come
+# while the hidden file is being made leave nothing behind.
+mkfifo "$work/held"
+exec 5<>"$work/held"
+mkdir "$work/hup"
+(trap '' HUP; exec env LD_PRELOAD="$shim" LOTRIX_SHIM_NO_TMPFILE=1 "$lotrix" "$work/held" 3 -o "$work/hup/s.txt") &
+for _ in $(seq 100); do [ -n "$(ls -A "$work/hup")" ] && break; sleep 0.05; done
+kill -s HUP $!
+sleep 0.2
+check "an ignored hangup leaves the run going" 'kill -0 $! 2>/dev/null'
+kill -s TERM $!
+wait $! 2>/dev/null
+check "and a stop then removes the hidden file" '[ -z "$(ls -A "$work/hup")" ]'
+exec 5>&-
+rm -rf "$work/held" "$work/hup"
+mkdir "$work/early"
+for delay in $(seq 0 19); do
+  env LD_PRELOAD="$shim" LOTRIX_SHIM_NO_TMPFILE=1 "$lotrix" "$work/lines.txt" 3 -o "$work/early/s.txt" 2>/dev/null &
+  sleep "0.00$((delay / 2))"
+  kill -s TERM $! 2>/dev/null
+  wait $! 2>/dev/null
+done
+check "a stop at any moment leaves no hidden file" '[ -z "$(ls -A "$work/early" | grep "^\.")" ]'
+rm -rf "$work/early"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
