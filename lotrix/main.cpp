@@ -34,15 +34,18 @@ Exit status:
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 #include <getopt.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -160,6 +163,44 @@ std::string OptionError(int found, const char* argument) {
                                  : "invalid option -- '" + std::string(1, char(optopt)) + "'";
 }
 
+#ifndef _WIN32
+// Started with descriptor 0, 1 or 2 closed, the first file opened would take its place, and what
+// is meant for standard error could land in the sample. The null device fills each gap: an input
+// of "-" then reads nothing, and what is said goes nowhere. Returns 0, or the error that stopped
+// the null device from opening.
+int OpenStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null < 0) return errno;
+    // The lowest free descriptor is this one, as the ones below it are open.
+    if (null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  return 0;
+}
+#else
+// A program started without a standard handle (by another program that passed none) would find
+// "-" closed; NUL stands in, as the null device does on Linux.
+void OpenStandardHandles() {
+  static constexpr struct {
+    DWORD which;
+    DWORD access;
+  } kStandard[] = {{STD_INPUT_HANDLE, GENERIC_READ},
+                   {STD_OUTPUT_HANDLE, GENERIC_WRITE},
+                   {STD_ERROR_HANDLE, GENERIC_WRITE}};
+  for (const auto& [which, access] : kStandard) {
+    const HANDLE handle = GetStdHandle(which);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
+    const HANDLE null = CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (null != INVALID_HANDLE_VALUE) SetStdHandle(which, null);
+  }
+}
+#endif
+
 }  // namespace
 
 static int Main(int argc, char* argv[]) {
@@ -230,6 +271,7 @@ static int Main(int argc, char* argv[]) {
 #ifdef _WIN32
 // Arguments arrive in UTF-16; the sampler works in UTF-8.
 int wmain(int argc, wchar_t* argv[]) {
+  OpenStandardHandles();
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
@@ -244,5 +286,12 @@ int wmain(int argc, wchar_t* argv[]) {
   return Main(argc, pointers.data());
 }
 #else
-int main(int argc, char* argv[]) { return Main(argc, argv); }
+int main(int argc, char* argv[]) {
+  if (const int code = OpenStandardDescriptors()) {
+    // Said only where standard error is open; no file is open that could have taken its place.
+    std::fprintf(stderr, "lotrix: /dev/null: %s\n", std::strerror(code));
+    return kFailed;
+  }
+  return Main(argc, argv);
+}
 #endif

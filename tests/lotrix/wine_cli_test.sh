@@ -87,5 +87,44 @@ unwritable|chattr +i "$dir/out"|-|1|[[ $(cat "$dir/out") == earlier && $err == "
 CASES
 exec 4>&-
 
+# Started without a standard handle (as another program may start it), lotrix finds NUL there:
+# "-" reads nothing and "-o -" writes nowhere. A small launcher, built with the toolchain that
+# built lotrix.exe, passes no handle for each of the letters i, o, e.
+compiler=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+compiler=${compiler%objdump}gcc
+cat >"$work/nohandles.c" <<'EOF'
+#include <wchar.h>
+#include <windows.h>
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 3) return 125;
+  STARTUPINFOW startup = {sizeof startup};
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = wcschr(argv[1], L'i') ? NULL : GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = wcschr(argv[1], L'o') ? NULL : GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = wcschr(argv[1], L'e') ? NULL : GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  if (!CreateProcessW(NULL, argv[2], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) return 126;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 127;
+  GetExitCodeProcess(process.hProcess, &code);
+  return (int)code;
+}
+EOF
+if "$compiler" -municode -o "$work/nohandles.exe" "$work/nohandles.c" 2>/dev/null; then
+  without() {  # letters, arguments of lotrix.exe; leaves $status, $err, and $work/out
+    (cd "$work" && timeout 60 "$LOTRIX_WINE64" nohandles.exe "$1" "\"$(windows_path "$exe")\" $2" 2>"$work/err" >"$work/out")
+    status=$?
+    err=$(tr -d '\r' <"$work/err")
+  }
+  without i "- 3"
+  check "no standard input: - reads nothing" '[[ $status -eq 0 && ! -s $work/out && $err == *"standard input: has only 0 lines"* ]]'
+  without o "a.txt 3 -o -"
+  check "no standard output: -o - writes nowhere" '[[ $status -eq 0 && -z $err ]]'
+  without ioe "a.txt 3 -o none.txt"
+  check "none of the three: a file is still sampled" '[[ $status -eq 0 && $(wc -l <"$work/none.txt") -eq 3 ]]'
+else
+  echo "no $compiler: the runs without standard handles are left out" >&2
+fi
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
