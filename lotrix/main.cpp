@@ -45,6 +45,7 @@ Exit status:
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -163,6 +164,88 @@ std::string OptionError(int found, const char* argument) {
                                  : "invalid option -- '" + std::string(1, char(optopt)) + "'";
 }
 
+// A sample size the window passes as typed may be negative, which getopt_long would take for a
+// cluster of options ("-5": invalid option -- '5'). No option of ours is a digit.
+bool LooksNegative(std::string_view word) {
+  return word.size() > 1 && word[0] == '-' && word[1] >= '0' && word[1] <= '9';
+}
+
+bool LooksLikeNumber(std::string_view word) {
+  if (!word.empty() && (word[0] == '-' || word[0] == '+')) word.remove_prefix(1);
+  return !word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Whether option word `word` (not "--") leaves its argument to the next word, as getopt_long
+// reads it: a long option by its name or an unambiguous abbreviation, without "=value"; or a
+// cluster of short options that ends in one with a required argument.
+bool ArgumentFollows(std::string_view word, std::string_view shortOptions,
+                     const option* longOptions) {
+  if (word.starts_with("--")) {
+    const std::string_view name = word.substr(2);
+    if (name.find('=') != std::string_view::npos) return false;
+    const option* found = nullptr;
+    int abbreviated = 0;
+    for (const option* entry = longOptions; entry->name; ++entry) {
+      const std::string_view full = entry->name;
+      if (full == name) return entry->has_arg == required_argument;
+      if (full.starts_with(name)) {
+        found = entry;
+        ++abbreviated;
+      }
+    }
+    return abbreviated == 1 && found->has_arg == required_argument;
+  }
+  for (std::size_t i = 1; i < word.size(); ++i) {
+    const std::size_t at = word[i] == ':' ? std::string_view::npos : shortOptions.find(word[i]);
+    if (at == std::string_view::npos) return false;  // getopt_long stops here with an error
+    if (shortOptions.substr(at + 1, 1) == ":") {
+      // Required ("o:") or optional ("o::"): the rest of the word, if any, is the argument.
+      return i + 1 == word.size() && shortOptions.substr(at + 2, 1) != ":";
+    }
+  }
+  return false;
+}
+
+// The arguments with every operand behind a "--", in their order, so that getopt_long takes a
+// negative number for the operand it is. The options and their arguments come first, found as
+// getopt_long finds them: an option's argument stays its own whatever it looks like ("-o -5"
+// names a file "-5"). With POSIXLY_CORRECT, as there, the first operand ends the options.
+std::vector<char*> OperandsLast(int argc, char* argv[], std::string_view shortOptions,
+                                const option* longOptions) {
+  static char endOfOptions[] = "--";
+  const bool inOrder = std::getenv("POSIXLY_CORRECT") != nullptr;
+  std::vector<char*> options{argv[0]};
+  std::vector<char*> operands;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--") {
+      ++i;
+      break;
+    }
+    if (word.size() < 2 || word[0] != '-' || LooksNegative(word)) {
+      if (inOrder) break;
+      operands.push_back(argv[i]);
+      continue;
+    }
+    options.push_back(argv[i]);
+    if (ArgumentFollows(word, shortOptions, longOptions)) {
+      // Without its argument the option must stay last, where getopt_long reports it missing
+      // rather than take the "--" for it; the operands no longer matter.
+      if (i + 1 == argc) {
+        options.push_back(nullptr);
+        return options;
+      }
+      options.push_back(argv[++i]);
+    }
+  }
+  operands.insert(operands.end(), argv + i, argv + argc);
+  options.push_back(endOfOptions);
+  options.insert(options.end(), operands.begin(), operands.end());
+  options.push_back(nullptr);
+  return options;
+}
+
 #ifndef _WIN32
 // Started with descriptor 0, 1 or 2 closed, the first file opened would take its place, and what
 // is meant for standard error could land in the sample. The null device fills each gap: an input
@@ -211,10 +294,14 @@ static int Main(int argc, char* argv[]) {
                                     {"help", no_argument, nullptr, 'h'},
                                     {"version", no_argument, nullptr, kVersion},
                                     {nullptr, 0, nullptr, 0}};
+  static const char kShortOptions[] = ":o:h";
+  std::vector<char*> arguments = OperandsLast(argc, argv, kShortOptions, kOptions);
+  argc = static_cast<int>(arguments.size()) - 1;
+  argv = arguments.data();
   lotrix::SampleRequest request;
   std::optional<std::uint64_t> seed;
   opterr = 0;  // its messages would carry the program's whole path
-  for (int found; (found = getopt_long(argc, argv, ":o:h", kOptions, nullptr)) != -1;) {
+  for (int found; (found = getopt_long(argc, argv, kShortOptions, kOptions, nullptr)) != -1;) {
     switch (found) {
       case 'o':
         if (*optarg == '\0') return UsageError(errors, "-o: needs a file name");
@@ -237,11 +324,16 @@ static int Main(int argc, char* argv[]) {
   }
   if (argc - optind != 2) return UsageError(errors, "needs an input file and a sample size");
 
+  // An empty name is what a window sends for an empty field: no file, rather than a file the
+  // system cannot find under no name.
+  if (*argv[optind] == '\0') return UsageError(errors, "no input file was named");
   request.input = argv[optind];
   const auto size = WholeNumber(argv[optind + 1]);
   if (!size) {
-    return UsageError(errors, std::string(argv[optind + 1]) +
-                                  ": the sample size must be a whole number of 0 or more");
+    std::string message =
+        std::string(argv[optind + 1]) + ": the sample size must be a whole number of 0 or more";
+    if (LooksLikeNumber(argv[optind])) message += "; the input file comes first, then the size";
+    return UsageError(errors, message);
   }
   request.size = *size;
   request.seed = seed.value_or(lotrix::FreshSeed());

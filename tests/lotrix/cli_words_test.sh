@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The sampler started with standard descriptors closed: the files it opens never take their
-# places.
+# The words on the sampler's command line and in what it says back: a size given as typed
+# (negative numbers too) reaches the size, an empty name is no name, and closed standard
+# descriptors stay closed to the files it opens.
 #   cli_words_test.sh PATH/TO/lotrix
 set -uo pipefail
 lotrix=$(realpath "$1")
@@ -11,7 +12,72 @@ passes=0
 check() {  # description, condition: passes when the condition (a shell command) holds
   if eval "$2"; then passes=$((passes + 1)); else failures=$((failures + 1)); echo "FAIL: $1" >&2; fi
 }
+run() {  # in $work, so that names stay short; leaves $status and $err
+  (cd "$work" && timeout 20 "$lotrix" "$@") 2>"$work/.err" >"$work/.out"
+  status=$?
+  err=$(cat "$work/.err")
+}
+files() { (cd "$work" && ls -A | grep -v '^\.err$\|^\.out$'); }
+try=$'\n'"Try 'lotrix --help' for more information."
+trim() { local text=$1; text=${text#"${text%%[! ]*}"}; printf '%s' "${text%"${text##*[! ]}"}"; }
 
+seq 1 100 | sed 's/^/hit /' >"$work/hits.txt"
+
+# Usage errors, and what the options keep as theirs: status, what is said, the arguments. A run
+# that fails writes nothing; one that succeeds writes 3 lines to the file named "-5".
+while IFS='|' read -r want said arguments; do
+  arguments=$(trim "$arguments")
+  eval "words=($arguments)"
+  before=$(files)
+  run "${words[@]}"
+  said=$(trim "$said")
+  [ "$want" -eq 2 ] && said="lotrix: $said$try"
+  [ "$want" -eq 0 ] && said=""
+  check "lotrix $arguments" '[[ $status -eq $want && $err == "$said" ]]'
+  if [ "$want" -eq 0 ]; then
+    check "lotrix $arguments: the sample is in -5" '[ "$(wc -l <"$work/-5")" -eq 3 ]'
+    rm -f "$work/-5"
+  else
+    check "lotrix $arguments: writes nothing" '[ "$(files)" = "$before" ]'
+  fi
+done <<'EOF'
+2| -5: the sample size must be a whole number of 0 or more                  | hits.txt -5
+2| -0: the sample size must be a whole number of 0 or more                  | hits.txt -0
+2| -123: the sample size must be a whole number of 0 or more                | hits.txt -123
+2| -5: the sample size must be a whole number of 0 or more                  | -o out.txt hits.txt -5
+2| -5: the sample size must be a whole number of 0 or more                  | hits.txt -5 -o out.txt
+2| -5: the sample size must be a whole number of 0 or more                  | --seed 3 hits.txt -5
+2| -5.5: the sample size must be a whole number of 0 or more                | hits.txt -5.5
+2| hits.txt: the sample size must be a whole number of 0 or more; the input file comes first, then the size | -5 hits.txt
+2| hits.txt: the sample size must be a whole number of 0 or more; the input file comes first, then the size | 30 hits.txt
+2| abc: the sample size must be a whole number of 0 or more                 | hits.txt abc
+2| needs an input file and a sample size                                     | hits.txt -5 -7
+2| -5: the seed must be a whole number                                       | --seed -5 hits.txt 3
+2| -5: the seed must be a whole number                                       | --se -5 hits.txt 3
+2| -5: the seed must be a whole number                                       | --seed=-5 hits.txt 3
+2| -5: the seed must be a whole number                                       | hits.txt 3 --seed -5
+2| invalid option -- 'x'                                                     | -x hits.txt -5
+2| invalid option -- 'x'                                                     | -5 -x hits.txt
+2| option requires an argument -- 'o'                                        | hits.txt -5 -o
+2| option '--output' requires an argument                                    | hits.txt 3 --output
+2| no input file was named                                                   | '' 3
+2| no input file was named                                                   | -o out.txt '' -5
+2| -o: needs a file name                                                     | -o '' hits.txt 3
+2| -o: needs a file name                                                     | --output= hits.txt 3
+2| -o: needs a file name                                                     | --output '' hits.txt 3
+0|                                                                           | -o -5 hits.txt 3
+0|                                                                           | hits.txt 3 -o -5
+0|                                                                           | -o-5 hits.txt 3
+0|                                                                           | --output -5 hits.txt 3
+0|                                                                           | --out=-5 hits.txt 3
+0|                                                                           | hits.txt --ou -5 3
+EOF
+run -- -5 3
+check "after --, -5 is the input" '[[ $status -eq 1 && $err == "lotrix: -5: No such file or directory" ]]'
+(export POSIXLY_CORRECT=1; run hits.txt -5; [[ $status -eq 2 && $err == "lotrix: -5: the sample"* ]])
+check "POSIXLY_CORRECT: -5 is the size" '[ $? -eq 0 ]'
+
+# Closed standard descriptors: the files lotrix opens never take their places.
 seq 1 5 >"$work/five.txt"
 rm -f "$work/five_sample10.txt"
 (cd "$work" && timeout 20 "$lotrix" five.txt 10 2>&-)

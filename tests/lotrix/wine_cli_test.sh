@@ -87,6 +87,24 @@ unwritable|chattr +i "$dir/out"|-|1|[[ $(cat "$dir/out") == earlier && $err == "
 CASES
 exec 4>&-
 
+# The words of the command line, as on Linux: status, arguments, what is
+# said (a trailing * for any reason the system gives).
+try=$'\n'"Try 'lotrix --help' for more information."
+while IFS='|' read -r want arguments said; do
+  eval "words=($arguments)"
+  run "${words[@]}"
+  [ "$want" -eq 2 ] && said+=$try
+  check "lotrix $arguments" '[[ $status -eq $want && $err == "${said%\*}"* && ( $said == *\* || $err == "$said" ) ]]'
+done <<'EOF'
+2|a.txt -5|lotrix: -5: the sample size must be a whole number of 0 or more
+2|-5 a.txt|lotrix: a.txt: the sample size must be a whole number of 0 or more; the input file comes first, then the size
+2|--seed -5 a.txt 3|lotrix: -5: the seed must be a whole number
+2|'' 3|lotrix: no input file was named
+2|-o '' a.txt 3|lotrix: -o: needs a file name
+0|-o -5 a.txt 3|
+EOF
+check "-o -5 names the output" '[ "$(wc -l <"$work/-5")" = 3 ]'
+
 # Started without a standard handle (as another program may start it), lotrix finds NUL there:
 # "-" reads nothing and "-o -" writes nowhere. A small launcher, built with the toolchain that
 # built lotrix.exe, passes no handle for each of the letters i, o, e.
