@@ -16,6 +16,10 @@ byte-order mark is understood.
 INPUT may be - (standard input) or a pipe: it is read once, and the chosen
 lines are held in memory until the end. The sample of - goes to standard output.
 
+A name that would not read plainly in a message (a line break or another
+control character, bytes that are no UTF-8, spaces at either end) is shown as
+the shell writes it: $'hits.txt\n' is hits.txt with a line break after it.
+
 Options:
   -o, --output FILE   write the sample to FILE instead, replacing an existing
                       file (never one that is write-protected); - is standard
@@ -52,6 +56,7 @@ Exit status:
 #include <string_view>
 #include <vector>
 
+#include "messages.h"
 #include "random.h"
 #include "sample.h"
 
@@ -85,7 +90,7 @@ class ErrorStream {
     Put("lotrix: " + text + "\n");
   }
 
-  // "lotrix: lines.txt: 42%", rewritten in place.
+  // "lotrix: lines.txt: 42%", rewritten in place; `name` as Quoted() gives it.
   void Progress(const std::string& name, std::uint64_t done, std::uint64_t total) {
     if (total < kProgressFrom) return;
     const int percent = static_cast<int>(100 * std::min(done, total) / total);
@@ -151,17 +156,25 @@ std::optional<std::uint64_t> WholeNumber(std::string_view text) {
   return value;
 }
 
+// A word typed on the command line, between the quotes that GNU tools put around an option; one
+// that Quoted() has to spell out comes in its own.
+std::string InQuotes(std::string_view word) {
+  const std::string quoted = lotrix::Quoted(word);
+  return quoted == word ? "'" + quoted + "'" : quoted;
+}
+
 // What getopt_long found wrong with argument `argument`, worded as GNU tools word it.
 std::string OptionError(int found, const char* argument) {
   const std::string text = argument;
   const bool longForm = text.starts_with("--");
   const std::string name = longForm ? text.substr(0, text.find('=')) : text;
+  const std::string letter(1, char(optopt));
   if (found == ':') {
-    return longForm ? "option '" + name + "' requires an argument"
-                    : "option requires an argument -- '" + std::string(1, char(optopt)) + "'";
+    return longForm ? "option " + InQuotes(name) + " requires an argument"
+                    : "option requires an argument -- " + InQuotes(letter);
   }
-  return longForm || optopt == 0 ? "unrecognized option '" + name + "'"
-                                 : "invalid option -- '" + std::string(1, char(optopt)) + "'";
+  return longForm || optopt == 0 ? "unrecognized option " + InQuotes(name)
+                                 : "invalid option -- " + InQuotes(letter);
 }
 
 // A sample size the window passes as typed may be negative, which getopt_long would take for a
@@ -310,7 +323,7 @@ static int Main(int argc, char* argv[]) {
       case kSeed:
         seed = WholeNumber(optarg);
         if (!seed)
-          return UsageError(errors, std::string(optarg) + ": the seed must be a whole number");
+          return UsageError(errors, lotrix::Quoted(optarg) + ": the seed must be a whole number");
         break;
       case 'h':
         std::fputs(kUsage, stdout);
@@ -331,31 +344,35 @@ static int Main(int argc, char* argv[]) {
   const auto size = WholeNumber(argv[optind + 1]);
   if (!size) {
     std::string message =
-        std::string(argv[optind + 1]) + ": the sample size must be a whole number of 0 or more";
+        lotrix::Quoted(argv[optind + 1]) + ": the sample size must be a whole number of 0 or more";
     if (LooksLikeNumber(argv[optind])) message += "; the input file comes first, then the size";
     return UsageError(errors, message);
   }
   request.size = *size;
   request.seed = seed.value_or(lotrix::FreshSeed());
+  const std::string input = lotrix::Quoted(request.input);
   if (errors.IsTerminal()) {
     request.progress = [&](std::uint64_t done, std::uint64_t total) {
-      errors.Progress(request.input, done, total);
+      errors.Progress(input, done, total);
     };
   }
 
   const auto report = lotrix::Sample(request);
   if (!report) {
-    errors.Say(report.error().path + ": " + report.error().reason);
+    errors.Say(lotrix::Quoted(report.error().path) + ": " + report.error().reason);
     return kFailed;
   }
   if (report->lines < request.size) {
-    errors.Say((request.input == "-" ? "standard input" : request.input) + ": has only " +
+    errors.Say((request.input == "-" ? "standard input" : input) + ": has only " +
                std::to_string(report->lines) + (report->lines == 1 ? " line" : " lines") +
                "; the sample holds all of them");
   }
   if (request.output.empty() && request.input != "-") {
     const std::string first = lotrix::DefaultOutputPath(request.input, request.size);
-    if (report->output != first) errors.Say(first + " exists; the sample is in " + report->output);
+    if (report->output != first) {
+      errors.Say(lotrix::Quoted(first) + " exists; the sample is in " +
+                 lotrix::Quoted(report->output));
+    }
   }
   return 0;
 }

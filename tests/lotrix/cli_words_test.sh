@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The words on the sampler's command line and in what it says back: a size given as typed
-# (negative numbers too) reaches the size, an empty name is no name, and closed standard
-# descriptors stay closed to the files it opens.
+# (negative numbers too) reaches the size, an empty name is no name, every name a message carries
+# reads plainly or in the shell's $'...' form, and closed standard descriptors stay closed to the
+# files it opens.
 #   cli_words_test.sh PATH/TO/lotrix
 set -uo pipefail
+export LC_ALL=C.UTF-8  # for $'\u...' to give UTF-8, as the names in the messages are
 lotrix=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -56,6 +58,7 @@ done <<'EOF'
 2| -5: the seed must be a whole number                                       | --se -5 hits.txt 3
 2| -5: the seed must be a whole number                                       | --seed=-5 hits.txt 3
 2| -5: the seed must be a whole number                                       | hits.txt 3 --seed -5
+2| '': the seed must be a whole number                                       | --seed '' hits.txt 3
 2| invalid option -- 'x'                                                     | -x hits.txt -5
 2| invalid option -- 'x'                                                     | -5 -x hits.txt
 2| option requires an argument -- 'o'                                        | hits.txt -5 -o
@@ -76,6 +79,75 @@ run -- -5 3
 check "after --, -5 is the input" '[[ $status -eq 1 && $err == "lotrix: -5: No such file or directory" ]]'
 (export POSIXLY_CORRECT=1; run hits.txt -5; [[ $status -eq 2 && $err == "lotrix: -5: the sample"* ]])
 check "POSIXLY_CORRECT: -5 is the size" '[ $? -eq 0 ]'
+
+# Names in messages: a name, and how a message shows it ("=" as it is). Each shown name, pasted
+# into the shell, gives the name's bytes back.
+while IFS='|' read -r name shown; do
+  eval "name=$name"
+  [ "$shown" = "=" ] && shown=$name
+  run "$name" 3
+  check "missing $shown" '[[ $status -eq 1 && $err == "lotrix: $shown: No such file or directory" ]]'
+  back=${err#lotrix: }
+  back=${back%: No such file or directory}
+  [[ $back == "\$'"* ]] && eval "back=$back"
+  check "$shown gives its bytes back" '[ "$back" = "$name" ]'
+done <<'EOF'
+'plain name.txt'|=
+"don't.txt"|=
+'中文 行.txt'|=
+'-5'|=
+$'fa\u200cmily'|=
+$'hits.txt\n'|$'hits.txt\n'
+$'a\tb\rc'|$'a\tb\rc'
+$'\e[31mred'|$'\e[31mred'
+$'x\x01y\x7fz'|$'x\x01y\x7fz'
+$'\x0123'|$'\x0123'
+$'bad\xff\xfe'|$'bad\xff\xfe'
+$'overlong\xc0\xaf'|$'overlong\xc0\xaf'
+$'surrogate\xed\xa0\x80'|$'surrogate\xed\xa0\x80'
+$'cut\xe4\xb8'|$'cut\xe4\xb8'
+' lead.txt'|$' lead.txt'
+'trail.txt '|$'trail.txt '
+$'nbsp.txt\u00a0'|$'nbsp.txt\u00a0'
+$'its\'\n'|$'its\'\n'
+$'back\\slash\n'|$'back\\slash\n'
+$'txt.\u202eexe'|$'txt.\u202eexe'
+$'c1\u0085'|$'c1\u0085'
+$'zero\u200bwidth'|$'zero\u200bwidth'
+EOF
+
+# Every other message that carries a name or a word typed: status, the arguments, what is said
+# (with the usage line after it for status 2).
+printf 'one\ntwo\n' >"$work/"$'tab\there.txt'
+seq 1 10 >"$work/"$'two\nlines.txt'
+run $'two\nlines.txt' 3
+while IFS='|' read -r want arguments said; do
+  arguments=$(trim "$arguments")
+  eval "words=($arguments)"
+  run "${words[@]}"
+  said=$(trim "$said")
+  [ "$want" -eq 2 ] && said+=$try
+  check "lotrix $arguments" '[[ $status -eq $want && $err == "$said" ]]'
+done <<'EOF'
+0| $'tab\there.txt' 5 -o out.txt   | lotrix: $'tab\there.txt': has only 2 lines; the sample holds all of them
+0| $'two\nlines.txt' 3              | lotrix: $'two\nlines_sample3.txt' exists; the sample is in $'two\nlines_sample3-2.txt'
+1| hits.txt 3 -o $'no such\n/s.txt' | lotrix: $'no such\n/s.txt': No such file or directory
+2| hits.txt $'3\n'                  | lotrix: $'3\n': the sample size must be a whole number of 0 or more
+2| --seed $'\e[2J' hits.txt 3       | lotrix: $'\e[2J': the seed must be a whole number
+2| $'--bo\ngus' hits.txt 3          | lotrix: unrecognized option $'--bo\ngus'
+2| --bogus hits.txt 3               | lotrix: unrecognized option '--bogus'
+2| $'-\x01' hits.txt 3              | lotrix: invalid option -- $'\x01'
+2| $'--output\t' x hits.txt 3       | lotrix: unrecognized option $'--output\t'
+EOF
+if command -v script >/dev/null; then
+  big=$'big\e[7m.txt'
+  truncate -s 65M "$work/$big"
+  (cd "$work" && LOTRIX=$lotrix NAME=$big timeout 60 script -qec '"$LOTRIX" "$NAME" 5 -o /dev/null' \
+    /dev/null </dev/null >"$work/tty")
+  check "the progress line shows the name quoted" \
+    'grep -aqF "lotrix: \$'"'"'big\\e[7m.txt'"'"': 100%" "$work/tty" && ! grep -aqF "$big" "$work/tty"'
+  rm -f "$work/$big"
+fi
 
 # Closed standard descriptors: the files lotrix opens never take their places.
 seq 1 5 >"$work/five.txt"

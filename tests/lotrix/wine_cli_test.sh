@@ -87,8 +87,9 @@ unwritable|chattr +i "$dir/out"|-|1|[[ $(cat "$dir/out") == earlier && $err == "
 CASES
 exec 4>&-
 
-# The words of the command line, as on Linux: status, arguments, what is
-# said (a trailing * for any reason the system gives).
+# The words of the command line and of the messages, as on Linux: status, arguments, what is
+# said (a trailing * for any reason the system gives). $'\u...' gives UTF-8 in a UTF-8 locale only.
+export LC_ALL=C.UTF-8
 try=$'\n'"Try 'lotrix --help' for more information."
 while IFS='|' read -r want arguments said; do
   eval "words=($arguments)"
@@ -101,6 +102,9 @@ done <<'EOF'
 2|--seed -5 a.txt 3|lotrix: -5: the seed must be a whole number
 2|'' 3|lotrix: no input file was named
 2|-o '' a.txt 3|lotrix: -o: needs a file name
+1|$'a.txt\n' 3|lotrix: $'a.txt\n': *
+1|$'\e[31mred.txt' 3|lotrix: $'\e[31mred.txt': *
+1|$'txt.\u202eexe' 3|lotrix: $'txt.\u202eexe': *
 0|-o -5 a.txt 3|
 EOF
 check "-o -5 names the output" '[ "$(wc -l <"$work/-5")" = 3 ]'
