@@ -367,7 +367,8 @@ static int Main(int argc, char* argv[]) {
                std::to_string(report->lines) + (report->lines == 1 ? " line" : " lines") +
                "; the sample holds all of them");
   }
-  if (request.output.empty() && request.input != "-") {
+  // (A stream's sample, which went to standard output, took no name.)
+  if (request.output.empty() && report->output != "-") {
     const std::string first = lotrix::DefaultOutputPath(request.input, request.size);
     if (report->output != first) {
       errors.Say(lotrix::Quoted(first) + " exists; the sample is in " +

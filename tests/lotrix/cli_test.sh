@@ -365,7 +365,7 @@ marked-file|"$lotrix" --seed 1 "$work/marked.txt" 5 -o -|[[ $(head -c 3 "$work/o
 marked-stream|"$lotrix" --seed 1 - 5 <"$work/marked.txt"|[[ $(head -c 3 "$work/out" | od -An -tx1) == " ef bb bf" ]]
 wide-file|"$lotrix" --seed 1 "$work/wide.txt" 5 -o -|[[ $(iconv -f utf-16 -t utf-8 <"$work/out" | wc -l) -eq 5 ]]
 boundary|"$lotrix" --seed 2 "$work/boundary.txt" 2 -o -|[[ $(wc -l <"$work/out") -eq 2 ]]
-dev-stdin|"$lotrix" /dev/stdin 3 <"$work/lines.txt"|[[ $(wc -l <"$work/out") -eq 3 && ! -e /dev/stdin_sample3 ]]
+dev-stdin|"$lotrix" /dev/stdin 3 <"$work/lines.txt"|[[ $(wc -l <"$work/out") -eq 3 && ! -e /dev/stdin_sample3 && ! -s $work/err ]]
 process|"$lotrix" <(cat "$work/lines.txt") 4|[[ $(wc -l <"$work/out") -eq 4 ]]
 proc-file|"$lotrix" /proc/self/status 2 -o -|[[ $(wc -l <"$work/out") -eq 2 ]]
 all-lines|"$lotrix" "$work/lines.txt" 100 -o "$work/all.txt"|[[ ! -s $work/err ]] && cmp -s "$work/all.txt" "$work/lines.txt"

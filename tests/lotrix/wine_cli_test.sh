@@ -148,5 +148,46 @@ else
   echo "no $compiler: the runs without standard handles are left out" >&2
 fi
 
+# Real inputs on Windows: a mark past 64 KiB stays in front, a 64 KiB boundary between the first
+# lines and a replacing one reads as on Linux (positional reads move no scan), the end of a pipe
+# whose writer has gone is the end of the input, a new sample shows (no hidden attribute), and an
+# input replaced under its name while it is read is never sampled in part.
+{ printf '\xef\xbb\xbf'; seq 1 20000; } >"$work/marked.txt"
+{ echo a; head -c 70000 /dev/zero | tr '\0' w; echo; seq 1 200000; } >"$work/boundary.txt"
+while IFS='|' read -r name arguments outcome; do
+  eval "words=($arguments)"
+  run "${words[@]}"
+  check "windows input: $name" '[[ $status -eq 0 ]] && '"$outcome"
+done <<'CASES'
+mark|--seed 1 marked.txt 5 -o marked.out|[[ $(head -c 3 "$work/marked.out" | od -An -tx1) == " ef bb bf" && $(wc -l <"$work/marked.out") -eq 5 ]]
+boundary 1|--seed 1 boundary.txt 2 -o b1.out|[[ $(wc -l <"$work/b1.out") -eq 2 ]]
+boundary 2|--seed 2 boundary.txt 2 -o b2.out|[[ $(wc -l <"$work/b2.out") -eq 2 ]]
+boundary 3|--seed 3 boundary.txt 2|[[ $(wc -l <"$work/boundary_sample2.txt") -eq 2 ]] && not_hidden "$work/boundary_sample2.txt"
+CASES
+printf 'a\nb\n' | (cd "$work" && timeout 60 "$LOTRIX_WINE64" "$exe" - 5 >"$work/piped" 2>"$work/err")
+check "the end of a pipe is the end of the input" '[[ $? -eq 0 && $(tr -d "\r" <"$work/piped") == "$(printf "a\nb")" ]]'
+seq -f 'old %.0f' 1 8000000 >"$work/replaced.txt"
+seq -f 'new %.0f' 1 8000000 >"$work/replacement.txt"
+detected=0
+for _ in 1 2 3; do
+  cp "$work/replaced.txt" "$work/moving.txt"
+  rm -f "$work/moving.out"
+  (cd "$work" && timeout 120 "$LOTRIX_WINE64" "$exe" moving.txt 1000000 -o moving.out 2>"$work/err") &
+  # The hidden file comes just before the input is read.
+  for _ in $(seq 400); do compgen -G "$work/.lotrix-*" >/dev/null && break; sleep 0.02; done
+  cp "$work/replacement.txt" "$work/moving.new" && mv "$work/moving.new" "$work/moving.txt"
+  wait $!
+  status=$?
+  if [ $status -eq 1 ] && grep -q "changed while it was being read" "$work/err"; then
+    detected=$((detected + 1))
+    check "replaced while read: nothing written" '[ ! -e "$work/moving.out" ]'
+  else
+    check "replaced once read: a whole sample of one file" \
+      '[[ $status -eq 0 && ( $(grep -c "^old " "$work/moving.out") -eq 1000000 || $(grep -c "^new " "$work/moving.out") -eq 1000000 ) ]]'
+  fi
+done
+check "an input replaced under its name is caught ($detected of 3 runs)" '[ $detected -gt 0 ]'
+rm -f "$work"/moving.* "$work/replaced.txt" "$work/replacement.txt"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
