@@ -45,33 +45,22 @@ while IFS='|' read -r want said arguments; do
 done <<'EOF'
 2| -5: the sample size must be a whole number of 0 or more                  | hits.txt -5
 2| -0: the sample size must be a whole number of 0 or more                  | hits.txt -0
-2| -123: the sample size must be a whole number of 0 or more                | hits.txt -123
 2| -5: the sample size must be a whole number of 0 or more                  | -o out.txt hits.txt -5
-2| -5: the sample size must be a whole number of 0 or more                  | hits.txt -5 -o out.txt
 2| -5: the sample size must be a whole number of 0 or more                  | --seed 3 hits.txt -5
 2| -5.5: the sample size must be a whole number of 0 or more                | hits.txt -5.5
 2| hits.txt: the sample size must be a whole number of 0 or more; the input file comes first, then the size | -5 hits.txt
-2| hits.txt: the sample size must be a whole number of 0 or more; the input file comes first, then the size | 30 hits.txt
-2| abc: the sample size must be a whole number of 0 or more                 | hits.txt abc
 2| needs an input file and a sample size                                     | hits.txt -5 -7
 2| -5: the seed must be a whole number                                       | --seed -5 hits.txt 3
 2| -5: the seed must be a whole number                                       | --se -5 hits.txt 3
 2| -5: the seed must be a whole number                                       | --seed=-5 hits.txt 3
-2| -5: the seed must be a whole number                                       | hits.txt 3 --seed -5
 2| '': the seed must be a whole number                                       | --seed '' hits.txt 3
 2| invalid option -- 'x'                                                     | -x hits.txt -5
-2| invalid option -- 'x'                                                     | -5 -x hits.txt
 2| option requires an argument -- 'o'                                        | hits.txt -5 -o
-2| option '--output' requires an argument                                    | hits.txt 3 --output
 2| no input file was named                                                   | '' 3
-2| no input file was named                                                   | -o out.txt '' -5
 2| -o: needs a file name                                                     | -o '' hits.txt 3
 2| -o: needs a file name                                                     | --output= hits.txt 3
-2| -o: needs a file name                                                     | --output '' hits.txt 3
 0|                                                                           | -o -5 hits.txt 3
-0|                                                                           | hits.txt 3 -o -5
 0|                                                                           | -o-5 hits.txt 3
-0|                                                                           | --output -5 hits.txt 3
 0|                                                                           | --out=-5 hits.txt 3
 0|                                                                           | hits.txt --ou -5 3
 EOF
@@ -95,7 +84,6 @@ done <<'EOF'
 'plain name.txt'|=
 "don't.txt"|=
 '中文 行.txt'|=
-'-5'|=
 $'fa\u200cmily'|=
 $'hits.txt\n'|$'hits.txt\n'
 $'a\tb\rc'|$'a\tb\rc'
@@ -105,15 +93,11 @@ $'\x0123'|$'\x0123'
 $'bad\xff\xfe'|$'bad\xff\xfe'
 $'overlong\xc0\xaf'|$'overlong\xc0\xaf'
 $'surrogate\xed\xa0\x80'|$'surrogate\xed\xa0\x80'
-$'cut\xe4\xb8'|$'cut\xe4\xb8'
 ' lead.txt'|$' lead.txt'
 'trail.txt '|$'trail.txt '
 $'nbsp.txt\u00a0'|$'nbsp.txt\u00a0'
-$'its\'\n'|$'its\'\n'
-$'back\\slash\n'|$'back\\slash\n'
+$'it\'s a\\b\n'|$'it\'s a\\b\n'
 $'txt.\u202eexe'|$'txt.\u202eexe'
-$'c1\u0085'|$'c1\u0085'
-$'zero\u200bwidth'|$'zero\u200bwidth'
 EOF
 
 # Every other message that carries a name or a word typed: status, the arguments, what is said
@@ -135,9 +119,7 @@ done <<'EOF'
 2| hits.txt $'3\n'                  | lotrix: $'3\n': the sample size must be a whole number of 0 or more
 2| --seed $'\e[2J' hits.txt 3       | lotrix: $'\e[2J': the seed must be a whole number
 2| $'--bo\ngus' hits.txt 3          | lotrix: unrecognized option $'--bo\ngus'
-2| --bogus hits.txt 3               | lotrix: unrecognized option '--bogus'
 2| $'-\x01' hits.txt 3              | lotrix: invalid option -- $'\x01'
-2| $'--output\t' x hits.txt 3       | lotrix: unrecognized option $'--output\t'
 EOF
 if command -v script >/dev/null; then
   big=$'big\e[7m.txt'
