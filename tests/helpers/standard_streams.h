@@ -22,6 +22,38 @@
 
 namespace standard_streams {
 
+#ifndef _WIN32
+// `fd` moved above the standard descriptors: with one of them closed, a new descriptor takes its
+// number, and putting a stream in its place would then close it.
+inline int AboveStandard(int fd) {
+  if (fd < 0) std::abort();
+  if (fd > STDERR_FILENO) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  if (moved < 0) std::abort();
+  close(fd);
+  return moved;
+}
+
+// Puts `fd` in the place of standard descriptor `standard` until Restore.
+struct Replaced {
+  Replaced(int which, int fd)
+      : standard(which), saved(fcntl(which, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)) {
+    if (dup2(fd, which) < 0) std::abort();
+  }
+  // Back as it was; a descriptor that was closed is closed again.
+  void Restore() const {
+    if (saved < 0) {
+      close(standard);
+      return;
+    }
+    dup2(saved, standard);
+    close(saved);
+  }
+  int standard;
+  int saved;
+};
+#endif
+
 // Runs `run` with `bytes` coming down a pipe on standard input, written by a thread of its own in
 // pieces of `piece()` bytes (at least 1), the way a pipeline gives them: in short reads, at times
 // one byte at a time. Gives back what `run` returned; standard input is the old one afterwards.
@@ -53,8 +85,9 @@ auto FeedingInput(const std::string& bytes, std::function<std::size_t()> piece, 
   std::signal(SIGPIPE, SIG_IGN);
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) std::abort();
-  const int saved = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
-  if (dup2(ends[0], STDIN_FILENO) < 0) std::abort();
+  ends[0] = AboveStandard(ends[0]);
+  ends[1] = AboveStandard(ends[1]);
+  const Replaced input(STDIN_FILENO, ends[0]);
   close(ends[0]);
   std::thread writer([&] {
     for (std::size_t done = 0; done < bytes.size();) {
@@ -67,13 +100,7 @@ auto FeedingInput(const std::string& bytes, std::function<std::size_t()> piece, 
     close(ends[1]);
   });
   auto result = run();
-  // A closed standard input stays closed.
-  if (saved >= 0) {
-    dup2(saved, STDIN_FILENO);
-    close(saved);
-  } else {
-    close(STDIN_FILENO);
-  }
+  input.Restore();
 #endif
   writer.join();
   return result;
@@ -109,12 +136,10 @@ auto CapturingOutput(const std::string& folder, Run run) {
   }
   CloseHandle(file);
 #else
-  const int file = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  const int saved = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  if (file < 0 || saved < 0 || dup2(file, STDOUT_FILENO) < 0) std::abort();
+  const int file = AboveStandard(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  const Replaced output(STDOUT_FILENO, file);
   auto result = run();
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
+  output.Restore();
   for (ssize_t got;
        (got = pread(file, buffer, sizeof buffer, static_cast<off_t>(captured.size()))) != 0;) {
     if (got < 0 && errno == EINTR) continue;
