@@ -290,8 +290,12 @@ class Sampler {
     std::ofstream(dir_ / "input.txt", std::ios::binary) << input;
   }
 
-  Outcome FromFile(std::uint64_t size, std::uint64_t seed) {
-    return SampleTo(Request(dir_ / "input.txt", dir_ / "sample.txt", size, seed));
+  // `captureUpTo` 0 reads the file twice, as a large sample of a large file is.
+  Outcome FromFile(std::uint64_t size, std::uint64_t seed,
+                   std::uint64_t captureUpTo = lotrix::SampleRequest{}.captureUpTo) {
+    lotrix::SampleRequest request = Request(dir_ / "input.txt", dir_ / "sample.txt", size, seed);
+    request.captureUpTo = captureUpTo;
+    return SampleTo(request);
   }
 
   // The same to standard output: quicker, as no file is made durable and renamed.
@@ -350,6 +354,66 @@ constexpr std::size_t kMostWrites = 250;
 constexpr std::size_t kMostWrites = 2000;
 #endif
 
+// The oracle itself, on cases worked out by hand: the properties below are only as good as it.
+TEST(SampleOracle, SaysWhatACorrectSampleIs) {
+  using namespace std::string_literals;
+  const std::string mark8 = "\xEF\xBB\xBF";
+  const std::string le = "\xFF\xFE";
+  const std::string be = "\xFE\xFF";
+  struct Case {
+    std::string input;
+    std::uint64_t size;
+    std::string output;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"a\nb\n", 1, "b\n", true},
+      {"a\nb\n", 1, "c\n", false},
+      {"a\nb\n", 2, "b\na\n", false},  // out of order
+      {"a\na\n", 2, "a\na\n", true},   // equal lines, two of them
+      {"a\nb\n", 2, "a\na\n", false},  // one line twice
+      {"a\nb\n", 2, "a\n", false},     // too few
+      {"a\nb\n", 1, "a\nb\n", false},  // too many
+      {"a\nb\n", 5, "a\nb\n", true},
+      {"a\nb\n", 0, "", true},
+      {"a\nb\n", 0, "a\n", false},
+      {"", 5, "", true},
+      {"a\nb", 1, "b", false},  // an unended last line gets an ending
+      {"a\r\nb", 1, "b\r\n", true},
+      {"a\r\nb", 1, "b\n", false},      // the first newline's ending, CR LF
+      {"a\nb\r\nc", 1, "c\n", true},    // the first newline's, not the last
+      {"\r\nx", 1, "x\r\n", true},      // a CR at the very start counts
+      {"lone", 1, "lone\n", true},      // no newline at all: LF
+      {"a\rb", 1, "a\rb\n", true},      // a CR alone ends nothing
+      {"a\n\nb\n", 1, "\n", true},      // an empty line is a line
+      {"n\0l\n"s, 1, "n\0l\n"s, true},  // NUL is a byte like any other
+      {mark8 + "a\n", 1, mark8 + "a\n", true},
+      {mark8 + "a\n", 1, "a\n", false},
+      {mark8, 1, "", true},  // a mark and no line: nothing, not even the mark
+      {le + "a\0\n\0b\0"s, 1, le + "b\0\r\0\n\0"s, false},
+      {le + "a\0\n\0b\0"s, 1, le + "b\0\n\0"s, true},
+      {le + "a\0\n\0b\0"s, 1, le + "b\0\n"s, false},
+      // 2A 0A 00 30 is U+0A2A U+3000: no newline, although it holds the bytes of one.
+      {le + "\x2A\x0A\x00\x30"s, 1, le + "\x2A\x0A\x00\x30\n\0"s, true},
+      {le + "\x2A\x0A\x00\x30"s + "\n\0"s, 1, le + "\x2A\x0A\x00\x30\n\0"s, true},
+      // U+010A holds a 0x0A byte where a newline's would be, in the wrong unit order.
+      {le + "\x0A\x01\n\0"s, 2, le + "\x0A\x01\n\0"s, true},
+      // A stray byte after the last whole unit is a last line of its own, given the ending.
+      {le + "a\0\r\0\n\0z"s, 1, le + "z\r\0\n\0"s, true},
+      {le + "a\0\r\0\n\0z"s, 1, le + "z"s, false},
+      {be + "\0a\0\r\0\n\0b"s, 1, be + "\0b\0\r\0\n"s, true},
+      {be + "\0a\0\r\0\n\0b"s, 1, be + "\0b\r\0\n\0"s, false},  // the other byte order's
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(oracle::Check(c.input, c.size, c.output).ok, c.ok)
+        << oracle::Escaped(c.input) << ", N=" << c.size << ": " << oracle::Escaped(c.output);
+  }
+  const oracle::Verdict verdict = oracle::Check("a\nb\nc\nd", 2, "b\nd\n");
+  EXPECT_EQ(verdict.taken, (std::vector<std::size_t>{1, 3}));
+  EXPECT_EQ(verdict.lines, 4u);
+  EXPECT_FALSE(oracle::Check(le + "a\0\n\0"s, 1, "\xFE\xFF" + "a\0\n\0"s).markOk);
+}
+
 TEST(SampleProperty, EveryInputGivesACorrectSampleAndTheSameFromAFileAsFromAPipe) {
   const std::uint64_t cases = FromEnvironment("LOTRIX_PROPERTY_CASES", 150);
   const std::uint64_t first = FromEnvironment("LOTRIX_PROPERTY_SEED", 1);
@@ -381,6 +445,12 @@ TEST(SampleProperty, EveryInputGivesACorrectSampleAndTheSameFromAFileAsFromAPipe
     sampler.Write(input);
     const Outcome file = sampler.FromFile(size, seed);
     note("file", Faults(input, size, file));
+    const Outcome twice = sampler.FromFile(size, seed, 0);
+    auto twiceFaults = Faults(input, size, twice);
+    if (file.error.empty() && twice.error.empty() && twice.sample != file.sample) {
+      twiceFaults.emplace_back("not the file's sample read once", "");
+    }
+    note("file read twice", twiceFaults);
     for (const bool spilled : {false, true}) {
       const Outcome pipe = sampler.FromPipe(input, size, seed, spilled ? spillAfter : 64 * kWrite,
                                             piece, dice.Next());
