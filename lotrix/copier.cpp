@@ -28,15 +28,18 @@ std::optional<Error> LineCopier::Lines(const std::vector<std::uint64_t>& starts)
   for (std::size_t k = 0; k < starts.size(); ++k) {
     const std::uint64_t start = starts[k];
     if (start > format_.markSize) {
-      // One read takes the lines that follow closely, up to a guess at the last one's length.
       const std::uint64_t at = start - unit;
-      std::size_t last = k;
-      while (last + 1 < starts.size() && starts[last + 1] - starts[last] <= kNear &&
-             starts[last + 1] + kLineGuess - at <= window_.size()) {
-        ++last;
+      if (at < windowStart_ || at + unit > windowStart_ + windowSize_) {
+        // One read takes the lines that follow closely, up to a guess at the last one's length.
+        std::size_t last = k;
+        while (last + 1 < starts.size() && starts[last + 1] - starts[last] <= kNear &&
+               starts[last + 1] + kLineGuess - at <= window_.size()) {
+          ++last;
+        }
+        const std::uint64_t want =
+            std::min<std::uint64_t>(starts[last] + kLineGuess - at, window_.size());
+        if (auto error = Load(at, unit, static_cast<std::size_t>(want))) return error;
       }
-      const std::uint64_t want = std::min<std::uint64_t>(starts[last] + kLineGuess - at, window_.size());
-      if (auto error = Load(at, unit, static_cast<std::size_t>(want))) return error;
       const char* before = window_.data() + (at - windowStart_);
       if (std::memcmp(before, format_.Newline().data(), unit) != 0) return Changed(input_);
     }

@@ -28,6 +28,8 @@ class InputFile {
   // Fills `buffer` from where the last Read ended; less only at the end of the input. Positional
   // reads in between do not move that place.
   Expected<std::size_t> Read(char* buffer, std::size_t size);
+  // Makes the next Read of a file start again at its beginning.
+  void Rewind() { position_ = 0; }
   // Fills `buffer` from `offset` of a file; less only at the end of the file.
   Expected<std::size_t> ReadAt(std::uint64_t offset, char* buffer, std::size_t size);
   // Whether `path` names this very file (through any link).

@@ -14,6 +14,13 @@ Expected<Reader> Reader::Start(InputFile& input, Progress progress) {
   return reader;
 }
 
+double Reader::LineLengthGuess() const {
+  const std::size_t text = got_ - format_.markSize;
+  const std::uint64_t lines = CountNewlines(format_, buffer_.data() + format_.markSize,
+                                            text - text % format_.unit);
+  return lines == 0 ? 0.0 : static_cast<double>(text) / static_cast<double>(lines);
+}
+
 std::optional<Error> Reader::FeedAll(LineScanner& scanner, const std::optional<Error>& failure) {
   for (std::size_t begin = format_.markSize;; begin = 0) {
     scanner.Feed(buffer_.data() + begin, got_ - begin);

@@ -30,6 +30,9 @@ class Reader {
   // The byte-order mark the input starts with, if any: a sample starts with it too.
   const std::string& Mark() const { return mark_; }
 
+  // How many bytes a line of the first piece takes on average; 0 if it holds no newline.
+  double LineLengthGuess() const;
+
   // Feeds all the text, behind the byte-order mark, to `scanner`; stops early once `failure`
   // (which the scanner's visitor may set) holds an error.
   std::optional<Error> FeedAll(LineScanner& scanner, const std::optional<Error>& failure);

@@ -1,6 +1,8 @@
 #include "sample.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <filesystem>
 #include <string_view>
 #include <vector>
@@ -44,14 +46,22 @@ Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& 
   return SampleReport{scan.Lines(), written, {}};
 }
 
-// A stream is read once; the lines that may be the sample are put by as it goes.
-Expected<SampleReport> SampleStream(OutputFile& output, Reader& reader, Reservoir& reservoir,
-                                    std::size_t inMemory) {
+// A stream is read once; the lines that may be the sample are put by as it goes. So is a file
+// (`file`) whose chosen lines take little room: one read of it instead of two. Empty when what
+// was put by could not be kept, which a file survives by being read twice instead.
+std::optional<Expected<SampleReport>> SampleOnce(OutputFile& output, Reader& reader,
+                                                 Reservoir& reservoir, std::size_t inMemory,
+                                                 InputFile* file) {
   const TextFormat& format = reader.Format();
   StreamDraw draw(reservoir, inMemory);
   LineScanner scan(format, format.markSize, draw, true);
-  if (auto error = reader.FeedAll(scan, draw.Failure())) return *error;
+  if (auto error = reader.FeedAll(scan, draw.Failure())) {
+    if (draw.Failure() && file) return std::nullopt;
+    return *error;
+  }
+  if (file && scan.Offset() != file->Size()) return Changed(*file);
   auto chosen = draw.Choose();
+  if (!chosen && file) return std::nullopt;
   if (!chosen) return chosen.error();
 
   const std::uint64_t written = std::min(scan.Lines(), reservoir.Size());
@@ -59,7 +69,21 @@ Expected<SampleReport> SampleStream(OutputFile& output, Reader& reader, Reservoi
     if (auto error = output.Write(reader.Mark().data(), reader.Mark().size())) return *error;
     if (auto error = CopyChosen(draw, *chosen, format, scan, output)) return *error;
   }
+  if (file && !file->Unchanged()) return Changed(*file);
   return SampleReport{scan.Lines(), written, {}};
+}
+
+// Whether a file's chosen lines are likely to take at most `budget` bytes: about
+// N (1 + ln(lines / N)) lines pass through the reservoir, their length judged by the first piece.
+bool WorthReadingOnce(const InputFile& input, const Reader& reader, std::uint64_t size,
+                      std::uint64_t budget) {
+  const double length = reader.LineLengthGuess();
+  if (length <= 0.0) return input.Size() <= budget;  // a first line of 64 KiB and more
+  const double lines = static_cast<double>(input.Size()) / length;
+  const double n = static_cast<double>(size);
+  // Where most lines are the sample, the second read is a plain copy, and nothing need be kept.
+  if (2.0 * n >= lines) return false;
+  return n * (1.0 + std::log(lines / n)) * length <= static_cast<double>(budget);
 }
 
 Expected<OutputFile> OpenOutput(const SampleRequest& request, const InputFile& input) {
@@ -111,14 +135,26 @@ Expected<SampleReport> Sample(const SampleRequest& request) {
   Reservoir reservoir(request.size, random);
   auto reader = Reader::Start(*input, request.progress);
   if (!reader) return reader.error();
-  auto report = input->IsStream()
-                    ? SampleStream(*output, *reader, reservoir, request.spillAfter)
-                    : SampleFile(*input, *output, *reader, reservoir);
-  if (!report) return report;
+  std::optional<Expected<SampleReport>> report;
+  if (input->IsStream()) {
+    report = SampleOnce(*output, *reader, reservoir, request.spillAfter, nullptr);
+  } else if (WorthReadingOnce(*input, *reader, request.size, request.captureUpTo)) {
+    report = SampleOnce(*output, *reader, reservoir, request.spillAfter, &*input);
+  }
+  if (!report) {
+    // Read twice, from the start, drawing again from the same seed.
+    input->Rewind();
+    Random again(request.seed);
+    Reservoir fresh(request.size, again);
+    auto scan = Reader::Start(*input, request.progress);
+    if (!scan) return scan.error();
+    report = SampleFile(*input, *output, *scan, fresh);
+  }
+  if (!*report) return *report;
   auto written = output->Commit();
   if (!written) return written.error();
-  report->output = std::move(*written);
-  return report;
+  (*report)->output = std::move(*written);
+  return *report;
 }
 
 }  // namespace lotrix

@@ -19,6 +19,10 @@ struct SampleRequest {
   // How many bytes of a stream's chosen lines are held in memory before they go to a temporary
   // file; small values let tests reach the spilled path with small inputs.
   std::size_t spillAfter = std::size_t{16} << 20;
+  // A file whose chosen lines are expected to take at most this many bytes, all told, is read
+  // once, its chosen lines put by as they go by as a stream's are; a larger one is read twice,
+  // the second time only at the chosen lines. 0 reads every file twice.
+  std::uint64_t captureUpTo = std::uint64_t{64} << 20;
 };
 
 struct SampleReport {

@@ -129,6 +129,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto fromFile = lotrix::Sample(request);
   const std::string fileSample = ReadFile(output);
   Check(c, "file", fromFile, fileSample);
+  // Read twice, as a large sample of a large file is: the same sample.
+  request.captureUpTo = 0;
+  const auto twice = lotrix::Sample(request);
+  const std::string twiceSample = ReadFile(output);
+  Check(c, "file read twice", twice, twiceSample);
+  if (twiceSample != fileSample) Fail(c, "file read twice", "not the file's sample read once");
+  request.captureUpTo = lotrix::SampleRequest{}.captureUpTo;
 
   // The same from a pipe, in pieces so that reads come back short, to standard output.
   request.input = "-";

@@ -6,6 +6,7 @@
 //   LOTRIX_SHIM_LOG=FILE       fsync, rename, link and linkat are written to FILE as they happen
 //   LOTRIX_SHIM_BEFORE_PREAD=C the shell command C runs once, before the first positioned read
 //                              that goes back in its file (a read of it again)
+//   LOTRIX_SHIM_BEFORE_PREAD_PAST=K  ... or, where set, before the first one at or past offset K
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -46,8 +47,10 @@ void BeforePread(off_t offset) {
   static bool done = false;
   static off_t furthest = 0;
   const char* command = std::getenv("LOTRIX_SHIM_BEFORE_PREAD");
+  const char* past = std::getenv("LOTRIX_SHIM_BEFORE_PREAD_PAST");
+  const bool due = past ? offset >= std::strtoll(past, nullptr, 10) : offset < furthest;
   if (offset >= furthest) furthest = offset;
-  if (done || command == nullptr || offset >= furthest) return;
+  if (done || command == nullptr || !due) return;
   done = true;
   const std::string saved = std::getenv("LD_PRELOAD") ? std::getenv("LD_PRELOAD") : "";
   unsetenv("LD_PRELOAD");

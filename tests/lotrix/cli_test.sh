@@ -238,7 +238,7 @@ dir=$work/replace/failing
 mkdir -p "$dir"
 seq 1 20000 >"$dir/input"
 printf 'earlier\n' >"$dir/out" && ln "$dir/out" "$dir/other"
-shimmed LOTRIX_SHIM_BEFORE_PREAD="echo more >>'$dir/input'"
+shimmed LOTRIX_SHIM_BEFORE_PREAD="echo more >>'$dir/input'" LOTRIX_SHIM_BEFORE_PREAD_PAST=65536
 run "$dir/input" 50 -o "$dir/out"
 before=()
 check "-o as >: an input that fails leaves a file to write over as it was" \
@@ -303,21 +303,28 @@ for name in lf crlf unended bom utf16le utf16be long empty; do
 done
 rm -f "$work"/shape "$work"/from-* "$work/short-reads"
 
-# An input that changes between the scan and the copy gives an error, never fragments, and leaves
-# an earlier output as it was.
+# An input that changes while it is read gives an error, never fragments, and leaves an earlier
+# output as it was: changed during the one read of a small sample (N 50), or between the scan and
+# the copy of a large one (N 15000 of 20000), even where its size and time stay as they were.
 seq 1 20000 | sed 's/^/concordance line /' >"$work/original.txt"
-changing=$work/changing.txt
-for change in "tr '\n' ' ' <'$work/original.txt' >'$changing.new' && cat '$changing.new' >'$changing' && touch -r '$work/original.txt' '$changing'" \
-  "echo more >>'$changing'" "cp -p '$changing' '$changing.new' && mv '$changing.new' '$changing'" \
-  "touch -d '1 hour ago' '$changing'"; do
+export work changing=$work/changing.txt  # for the commands, which the shim runs
+while IFS='|' read -r size when change; do
   cp -p "$work/original.txt" "$changing"
   printf 'earlier\n' >"$work/kept.txt"
   shimmed LOTRIX_SHIM_BEFORE_PREAD="$change"
-  run "$changing" 50 -o "$work/kept.txt"
+  [ "$when" = during ] && before+=(LOTRIX_SHIM_BEFORE_PREAD_PAST=131072)
+  run "$changing" "$size" -o "$work/kept.txt"
   before=()
-  check "changed by: $change" \
+  check "changed $when the read (N $size): $change" \
     '[[ $status -eq 1 && $err == "lotrix: $changing: changed while it was being read; nothing written" && $(cat "$work/kept.txt") == earlier ]]'
-done
+done <<'CASES'
+15000|between|tr '\n' ' ' <"$work/original.txt" >"$changing.new" && cat "$changing.new" >"$changing" && touch -r "$work/original.txt" "$changing"
+50|during|echo more >>"$changing"
+15000|between|echo more >>"$changing"
+50|during|cp -p "$changing" "$changing.new" && mv "$changing.new" "$changing"
+15000|between|cp -p "$changing" "$changing.new" && mv "$changing.new" "$changing"
+50|during|touch -d '1 hour ago' "$changing"
+CASES
 rm -f "$changing"* "$work/kept.txt" "$work/original.txt"
 
 # Nothing is kept per line when every line is the sample: no more memory for 2 million lines
@@ -379,19 +386,24 @@ if ! ldd "$lotrix" | grep -q libasan; then
   check "a 64 MiB line of a stream in $peak KiB" '[ "$peak" -lt 40000 ]'
 fi
 
-# An input that changes between the scan and the copy in a way that keeps its size and its time:
-# a newline moved. And a touch within the same second is a change.
+# An input that changes between the scan and the copy in a way that keeps its size and its time
+# (a newline moved); and a touch within the same second, during the read or after it.
 seq 1 20000 >"$work/original.txt"
-for change in "sed -i '1s/1/1\\n/;2s/\$//' '$work/changing.txt' && touch -r '$work/original.txt' '$work/changing.txt'" \
-  "touch -d \"\$(date -r '$work/changing.txt' '+%Y-%m-%d %H:%M:%S').5\" '$work/changing.txt'"; do
+while IFS='|' read -r size when change; do
   cp "$work/original.txt" "$work/changing.txt"
   touch -d "$(date -r "$work/changing.txt" '+%Y-%m-%d %H:%M:%S')" "$work/changing.txt"
   touch -r "$work/changing.txt" "$work/original.txt"
   shimmed LOTRIX_SHIM_BEFORE_PREAD="$change"
-  run "$work/changing.txt" 50 -o "$work/changed-out.txt"
+  [ "$when" = during ] && before+=(LOTRIX_SHIM_BEFORE_PREAD_PAST=65536)
+  run "$work/changing.txt" "$size" -o "$work/changed-out.txt"
   before=()
-  check "changed unseen: $change" '[[ $status -eq 1 && $err == *"changed while it was being read"* && ! -e $work/changed-out.txt ]]'
-done
+  check "changed unseen, $when the read (N $size): $change" \
+    '[[ $status -eq 1 && $err == *"changed while it was being read"* && ! -e $work/changed-out.txt ]]'
+done <<'CASES'
+15000|between|sed -i '1s/1/1\n/;2s/$//' "$work/changing.txt" && touch -r "$work/original.txt" "$work/changing.txt"
+15000|between|touch -d "$(date -r "$work/changing.txt" '+%Y-%m-%d %H:%M:%S').5" "$work/changing.txt"
+50|during|touch -d "$(date -r "$work/changing.txt" '+%Y-%m-%d %H:%M:%S').5" "$work/changing.txt"
+CASES
 rm -f "$work/original.txt" "$work/changing.txt"
 
 # Under nohup a hangup stays ignored, also while a named hidden file exists; signals that come
