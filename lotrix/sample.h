@@ -22,7 +22,7 @@ struct SampleRequest {
   // A file whose chosen lines are expected to take at most this many bytes, all told, is read
   // once, its chosen lines put by as they go by as a stream's are; a larger one is read twice,
   // the second time only at the chosen lines. 0 reads every file twice.
-  std::uint64_t captureUpTo = std::uint64_t{64} << 20;
+  std::uint64_t captureUpTo = std::uint64_t{8} << 20;
 };
 
 struct SampleReport {
