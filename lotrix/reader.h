@@ -17,6 +17,9 @@ namespace lotrix {
 // Reads of this size cost little in system calls and keep the copy from the page cache inside
 // the processor's cache.
 constexpr std::size_t kChunk = 64 << 10;
+// The scan's reads, larger: with four times as few calls, a pass over a file in the page cache
+// took no more processor time than cat's (perf stat, 512 MiB: 60 ms against 80 with kChunk).
+constexpr std::size_t kScanChunk = 4 * kChunk;
 
 // Reads an input once from start to end. Its first piece tells how it spells its text.
 class Reader {
@@ -39,7 +42,7 @@ class Reader {
 
  private:
   Reader(InputFile& input, Progress progress)
-      : input_(&input), progress_(std::move(progress)), buffer_(kChunk) {}
+      : input_(&input), progress_(std::move(progress)), buffer_(kScanChunk) {}
   std::optional<Error> Next();
 
   InputFile* input_;

@@ -29,9 +29,10 @@
 
 namespace {
 
-// The sampler reads this much at a time and buffers this much output; inputs are sized to put
-// lines across both.
+// The sampler reads this much at a time (its scan four times as much) and buffers this much
+// output; inputs are sized to put lines across all of them.
 constexpr std::size_t kRead = 64 << 10;
+constexpr std::size_t kScanRead = 4 * kRead;
 constexpr std::size_t kWrite = 1 << 20;
 
 std::uint64_t FromEnvironment(const char* name, std::uint64_t fallback) {
@@ -120,7 +121,7 @@ std::size_t TargetSize(Dice& dice) {
     case 6:
       return dice.Near(kWrite + kRead, 300);
     case 7:
-      return dice.Below(4 * kRead);
+      return dice.Below(2) ? dice.Near(kScanRead, 300) : dice.Below(4 * kRead);
     default:
       return dice.Below(3 * kWrite);
   }
