@@ -16,7 +16,6 @@
 namespace lotrix {
 namespace {
 
-constexpr std::size_t kWriteBuffer = 1 << 20;
 constexpr unsigned kMostNames = 1000000;
 constexpr int kMostLinks = 40;
 
@@ -293,18 +292,6 @@ OutputFile::~OutputFile() {
 
 Error OutputFile::Failed(int code) const {
   return SystemError(path_ == "-" ? "standard output" : path_, code);
-}
-
-std::optional<Error> OutputFile::Write(const char* data, std::size_t size) {
-  if (buffer_.size() + size > kWriteBuffer) {
-    if (auto error = Flush()) return error;
-  }
-  if (size >= kWriteBuffer) {
-    buffer_.assign(data, size);
-    return Flush();
-  }
-  buffer_.append(data, size);
-  return std::nullopt;
 }
 
 std::optional<Error> OutputFile::Flush() {

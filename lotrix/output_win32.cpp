@@ -9,7 +9,6 @@
 namespace lotrix {
 namespace {
 
-constexpr std::size_t kWriteBuffer = 1 << 20;
 constexpr unsigned kMostNames = 1000000;
 
 // While set, the file goes when its last handle closes, however the program ends.
@@ -139,15 +138,6 @@ OutputFile::~OutputFile() {
 
 Error OutputFile::Failed(int code) const {
   return SystemError(path_ == "-" ? "standard output" : path_, code);
-}
-
-std::optional<Error> OutputFile::Write(const char* data, std::size_t size) {
-  if (buffer_.size() + size > kWriteBuffer) {
-    if (auto error = Flush()) return error;
-  }
-  buffer_.append(data, size);
-  if (buffer_.size() >= kWriteBuffer) return Flush();
-  return std::nullopt;
 }
 
 std::optional<Error> OutputFile::Flush() {
