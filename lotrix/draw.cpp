@@ -93,8 +93,8 @@ Expected<StreamDraw::Chosen> StreamDraw::Choose() {
   for (std::uint64_t end = replacements_; end > 0;) {
     const std::uint64_t begin = end - std::min<std::uint64_t>(end, slots.size());
     const std::size_t bytes = static_cast<std::size_t>(end - begin) * sizeof(std::uint64_t);
-    auto got = slots_.ReadAt(begin * sizeof(std::uint64_t), reinterpret_cast<char*>(slots.data()),
-                             bytes);
+    auto got =
+        slots_.ReadAt(begin * sizeof(std::uint64_t), reinterpret_cast<char*>(slots.data()), bytes);
     if (!got) return got.error();
     if (*got != bytes) return Error{"temporary file", "came back shorter than it was written"};
     for (std::uint64_t line = end; line-- > begin;) {

@@ -67,9 +67,9 @@ class StreamDraw final : public LineVisitor {
 
    private:
     friend class StreamDraw;
-    std::uint64_t filled_ = 0;      // the first lines, which filled the reservoir in order
-    std::vector<bool> replaced_;    // of those, the ones a later line replaced
-    std::vector<bool> stayed_;      // of the later lines, the ones no line replaced in turn
+    std::uint64_t filled_ = 0;    // the first lines, which filled the reservoir in order
+    std::vector<bool> replaced_;  // of those, the ones a later line replaced
+    std::vector<bool> stayed_;    // of the later lines, the ones no line replaced in turn
     std::uint64_t count_ = 0;
   };
   // Once the stream has ended.

@@ -50,8 +50,8 @@ Expected<InputFile> InputFile::Open(const std::string& path) {
   const bool regular = !standard && S_ISREG(info.st_mode) && !NamesDescriptor(path);
   if (regular) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return InputFile(path, fd, regular,
-                   {info.st_dev, info.st_ino, regular ? static_cast<std::uint64_t>(info.st_size) : 0,
-                    ModifiedNs(info)});
+                   {info.st_dev, info.st_ino,
+                    regular ? static_cast<std::uint64_t>(info.st_size) : 0, ModifiedNs(info)});
 }
 
 InputFile::InputFile(InputFile&& other) noexcept

@@ -55,7 +55,9 @@ using Words = std::int64_t __attribute__((vector_size(kLanes * sizeof(std::int64
   std::memcpy(&v, x, sizeof v);
   return v;
 }
-[[gnu::always_inline]] inline void Store(Doubles v, double (&out)[kLanes]) { std::memcpy(out, &v, sizeof v); }
+[[gnu::always_inline]] inline void Store(Doubles v, double (&out)[kLanes]) {
+  std::memcpy(out, &v, sizeof v);
+}
 
 [[gnu::always_inline]] inline Doubles TwiceAtanh(Doubles f) {
   const Doubles s = f * f;

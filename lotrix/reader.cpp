@@ -16,8 +16,8 @@ Expected<Reader> Reader::Start(InputFile& input, Progress progress) {
 
 double Reader::LineLengthGuess() const {
   const std::size_t text = got_ - format_.markSize;
-  const std::uint64_t lines = CountNewlines(format_, buffer_.data() + format_.markSize,
-                                            text - text % format_.unit);
+  const std::uint64_t lines =
+      CountNewlines(format_, buffer_.data() + format_.markSize, text - text % format_.unit);
   return lines == 0 ? 0.0 : static_cast<double>(text) / static_cast<double>(lines);
 }
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <vector>
 

@@ -21,8 +21,8 @@ namespace {
 // only the bit of each unit's first byte is kept.
 __attribute__((target("avx2"))) inline std::uint64_t NewlineMask(const char* at, bool wide,
                                                                  std::uint16_t newline) {
-  const __m256i match = wide ? _mm256_set1_epi16(static_cast<short>(newline))
-                             : _mm256_set1_epi8('\n');
+  const __m256i match =
+      wide ? _mm256_set1_epi16(static_cast<short>(newline)) : _mm256_set1_epi8('\n');
   const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
   const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
   const __m256i lowHits = wide ? _mm256_cmpeq_epi16(low, match) : _mm256_cmpeq_epi8(low, match);
@@ -103,7 +103,8 @@ std::uint64_t CountNewlines(const TextFormat& format, const char* data, std::siz
 #ifdef LOTRIX_X86
   if (HasAvx2()) count = CountAvx2(data, size, format.unit == 2, NewlineWord(format), i);
 #endif
-  if (format.unit == 1) return count + static_cast<std::uint64_t>(std::count(data + i, data + size, '\n'));
+  if (format.unit == 1)
+    return count + static_cast<std::uint64_t>(std::count(data + i, data + size, '\n'));
   const std::string newline = format.Newline();
   for (; i + 1 < size; i += 2) count += data[i] == newline[0] && data[i + 1] == newline[1];
   return count;
@@ -130,7 +131,8 @@ std::size_t SkipNewlines(const TextFormat& format, const char* data, std::size_t
     if (count == 0) return from;
   }
 #endif
-  for (; count > 0 && from < size; --count) from = FindNewline(format, data, from, size) + format.unit;
+  for (; count > 0 && from < size; --count)
+    from = FindNewline(format, data, from, size) + format.unit;
   return std::min(from, size);
 }
 

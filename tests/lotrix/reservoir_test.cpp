@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <iterator>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -85,8 +85,14 @@ TEST(Random, TheLanesGiveWhatTheScalarFunctionsGiveBitForBit) {
       x[lane] = -std::ldexp(random.Uniform(), static_cast<int>(random.Below(10)));
     }
     if (round == 0) {
-      const double edges[] = {1.0, 0.25, std::nextafter(0.25, 0.0), 0.0, 0.70710678118654752440,
-                              0x1p-54, std::nextafter(1.0, 0.0), 0.5};
+      const double edges[] = {1.0,
+                              0.25,
+                              std::nextafter(0.25, 0.0),
+                              0.0,
+                              0.70710678118654752440,
+                              0x1p-54,
+                              std::nextafter(1.0, 0.0),
+                              0.5};
       std::copy(std::begin(edges), std::end(edges), w);
       std::copy(std::begin(edges), std::end(edges), u);
       u[3] = 0x1p-1074;  // a subnormal: the scalar road
