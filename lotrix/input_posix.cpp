@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +36,25 @@ bool NamesDescriptor(std::string path) {
   return false;
 }
 
+// Whether the file's text is made as it is read (/proc, /sys and their kind): the size such a
+// file states (0, or a page) says nothing of its text, which is read once, as a stream's.
+bool Generated(int fd) {
+  struct statfs system {};
+  if (fstatfs(fd, &system) != 0) return false;
+  switch (system.f_type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 Expected<InputFile> InputFile::Open(const std::string& path) {
@@ -49,9 +70,11 @@ Expected<InputFile> InputFile::Open(const std::string& path) {
   }
   const bool regular = !standard && S_ISREG(info.st_mode) && !NamesDescriptor(path);
   if (regular) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // A size of 0 makes a file a stream.
+  const bool sized = regular && !Generated(fd);
   return InputFile(path, fd, regular,
-                   {info.st_dev, info.st_ino,
-                    regular ? static_cast<std::uint64_t>(info.st_size) : 0, ModifiedNs(info)});
+                   {info.st_dev, info.st_ino, sized ? static_cast<std::uint64_t>(info.st_size) : 0,
+                    ModifiedNs(info)});
 }
 
 InputFile::InputFile(InputFile&& other) noexcept

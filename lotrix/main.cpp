@@ -13,8 +13,10 @@ gets the file's own. A file of fewer than N lines is written whole. Text in any
 ASCII-compatible encoding (UTF-8, GB18030, Latin-1, ...) and UTF-16 with a
 byte-order mark is understood.
 
-INPUT may be - (standard input) or a pipe: it is read once, and the chosen
-lines are held in memory until the end. The sample of - goes to standard output.
+INPUT may be - (standard input), a pipe or another stream: it is read once,
+and the lines that may be chosen are kept as they pass, in memory up to 16 MiB
+and beyond that in a temporary file in TMPDIR. Without -o, the sample of
+anything but a regular file goes to standard output.
 
 A name that would not read plainly in a message (a line break or another
 control character, bytes that are no UTF-8, spaces at either end) is shown as
