@@ -352,8 +352,8 @@ check "no progress when standard error is no terminal" '[[ $status -eq 0 && -z $
 if command -v script >/dev/null; then
   script -qec "'$lotrix' '$work/large.txt' 999999999 -o '$work/all.txt'" /dev/null </dev/null >"$work/tty"
   check "a progress line on a terminal" 'grep -q 100% "$work/tty"'
-  script -qec "'$lotrix' '$work/lines.txt' 5 -o '$work/small.txt'" /dev/null </dev/null >"$work/tty"
-  check "none for an input under 64 MiB, even on a terminal" '! grep -q % "$work/tty"'
+  script -qec "'$lotrix' '$work/lines.txt' 5 -o '$work/small.txt'" /dev/null </dev/null >"$work/small-tty"
+  check "none for an input under 64 MiB, even on a terminal" '! grep -q % "$work/small-tty"'
   check "and what is said after it starts a line of its own" \
     'tr "\r" "\n" <"$work/tty" | grep -q "^$(printf "\033")\[Klotrix: .*has only"'
 fi
