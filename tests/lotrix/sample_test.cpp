@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
+#include <vector>
 
 #include "fake_tool.h"
 
@@ -159,6 +162,51 @@ TEST_F(SampleTest, LinesLongerThanAnyBufferComeThroughWhole) {
   // Lines that straddle the reads, each wanted line beginning right after a read's last byte.
   const std::string lines = Numbered(200000);
   EXPECT_EQ(SampleOf(lines, 200000), lines);
+}
+
+// Points the temporary folder elsewhere for as long as it lives.
+class TemporaryFolder {
+ public:
+  explicit TemporaryFolder(const std::string& path) {
+    for (const char* name : kNames) {
+      const char* value = std::getenv(name);
+      saved_.push_back(value ? value : "");
+      Set(name, path);
+    }
+  }
+  ~TemporaryFolder() {
+    for (std::size_t i = 0; i < std::size(kNames); ++i) Set(kNames[i], saved_[i]);
+  }
+
+ private:
+  // POSIX takes TMPDIR; Windows, TMP and then TEMP.
+  static constexpr const char* kNames[] = {"TMPDIR", "TMP", "TEMP"};
+  static void Set(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) {
+      unsetenv(name);
+    } else {
+      setenv(name, value.c_str(), 1);
+    }
+#endif
+  }
+  std::vector<std::string> saved_;
+};
+
+TEST_F(SampleTest, AFileWhoseLinesCannotBePutByIsReadTwiceInstead) {
+  // Expected to need no temporary file, it needs one, and there is no folder for it: read twice
+  // instead, it gives the same sample.
+  const std::string text = Numbered(20000);
+  const std::string expected = SampleOf(text, 300, 7);
+  TemporaryFolder missing(dir / "missing");
+  lotrix::SampleRequest request{dir / "input.txt", dir / "again.txt", 300, 7, {}};
+  request.spillAfter = 0;
+  request.captureUpTo = std::uint64_t{1} << 40;
+  const auto report = lotrix::Sample(request);
+  ASSERT_TRUE(report) << report.error().path << ": " << report.error().reason;
+  EXPECT_EQ(ReadFile(dir / "again.txt"), expected);
 }
 
 TEST(DefaultOutputPath, PutsTheSampleBesideTheInput) {
