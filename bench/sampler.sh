@@ -92,7 +92,7 @@ printf "$format" "" "time (s)" "x cat" "peak (KiB)" "target" ""
 
 # A file: the floor and the reference tools, then lotrix for each N with its target ratio.
 file_rows() {  # FILE TITLE SHUF_NS LOTRIX_N:LIMIT...
-  local f=$work/$1 name=$1 shuf_ns=$2 cat_s s kb n spec
+  local f=$work/$1 name=$1 shuf_ns=$2 cat_s s kb n wanted
   shift 2
   read -r cat_s kb < <(measure "$f" cat "$f")
   row "cat $name >/dev/null" "$cat_s" "$kb" "$cat_s"
@@ -102,10 +102,10 @@ file_rows() {  # FILE TITLE SHUF_NS LOTRIX_N:LIMIT...
     read -r s kb < <(measure "$f" shuf -n "$n" "$f")
     row "shuf -n $n $name" "$s" "$kb" "$cat_s"
   done
-  for spec in "$@"; do
-    n=${spec%:*}
+  for wanted in "$@"; do
+    n=${wanted%:*}
     read -r s kb < <(measure "$f" "$lotrix" -o "$work/sample.txt" --seed "$seed" "$f" "$n")
-    row "lotrix $name $n" "$s" "$kb" "$cat_s" time "${spec#*:}"
+    row "lotrix $name $n" "$s" "$kb" "$cat_s" time "${wanted#*:}"
   done
 }
 
