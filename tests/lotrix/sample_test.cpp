@@ -171,27 +171,16 @@ class TemporaryFolder {
     for (const char* name : kNames) {
       const char* value = std::getenv(name);
       saved_.push_back(value ? value : "");
-      Set(name, path);
+      fake::SetOrClear(name, path);
     }
   }
   ~TemporaryFolder() {
-    for (std::size_t i = 0; i < std::size(kNames); ++i) Set(kNames[i], saved_[i]);
+    for (std::size_t i = 0; i < std::size(kNames); ++i) fake::SetOrClear(kNames[i], saved_[i]);
   }
 
  private:
   // POSIX takes TMPDIR; Windows, TMP and then TEMP.
   static constexpr const char* kNames[] = {"TMPDIR", "TMP", "TEMP"};
-  static void Set(const char* name, const std::string& value) {
-#ifdef _WIN32
-    _putenv_s(name, value.c_str());
-#else
-    if (value.empty()) {
-      unsetenv(name);
-    } else {
-      setenv(name, value.c_str(), 1);
-    }
-#endif
-  }
   std::vector<std::string> saved_;
 };
 
