@@ -22,16 +22,10 @@ bool NamesDescriptor(std::string path) {
         (path.starts_with("/proc/") && path.find("/fd/") != std::string::npos)) {
       return true;
     }
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return false;
-    std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
-    const ssize_t size = readlink(path.c_str(), target.data(), target.size());
-    if (size < 0) return false;
-    target.resize(static_cast<std::size_t>(size));
-    const std::size_t slash = path.rfind('/');
-    path = target.starts_with('/') || slash == std::string::npos
-               ? target
-               : path.substr(0, slash + 1) + target;
+    int code = 0;
+    auto next = LinkTarget(path, code);
+    if (!next) return false;
+    path = std::move(*next);
   }
   return false;
 }

@@ -85,13 +85,11 @@ std::unique_ptr<char[]> Copy(const std::string& text) {
 Expected<std::string> FollowLinks(const std::string& given) {
   std::string path = given;
   for (int hops = 0; hops <= kMostLinks; ++hops) {
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
-    const ssize_t size = readlink(path.c_str(), target.data(), target.size());
-    if (size < 0) return SystemError(given, errno);
-    target.resize(static_cast<std::size_t>(size));
-    path = target.starts_with('/') ? target : FolderOf(path) + "/" + target;
+    int code = 0;
+    auto next = LinkTarget(path, code);
+    if (code != 0) return SystemError(given, code);
+    if (!next) return path;
+    path = std::move(*next);
   }
   return SystemError(given, ELOOP);
 }

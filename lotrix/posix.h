@@ -20,4 +20,8 @@ int WriteFully(int fd, const char* data, std::size_t size);
 
 std::int64_t ModifiedNs(const struct stat& info);
 
+// Where the symbolic link `path` leads, as a path from here (a relative target is taken from the
+// link's folder); empty where `path` is no link, with `code` set where it could not be read.
+std::optional<std::string> LinkTarget(const std::string& path, int& code);
+
 }  // namespace lotrix

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,6 +60,20 @@ int WriteFully(int fd, const char* data, std::size_t size) {
 
 std::int64_t ModifiedNs(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+std::optional<std::string> LinkTarget(const std::string& path, int& code) {
+  code = 0;
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
+  std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
+  const ssize_t size = readlink(path.c_str(), target.data(), target.size());
+  if (size < 0) {
+    code = errno;
+    return std::nullopt;
+  }
+  target.resize(static_cast<std::size_t>(size));
+  return target.starts_with('/') ? target : FolderOf(path) + "/" + target;
 }
 
 Expected<TemporaryFile> TemporaryFile::Create() {

@@ -25,15 +25,25 @@ Error LastError(const std::string& path) {
   return SystemError(path, static_cast<int>(GetLastError()));
 }
 
+namespace {
+
+// Where a positioned read or write of a file starts, `done` bytes into it.
+OVERLAPPED At(std::optional<std::uint64_t> offset, std::size_t done) {
+  OVERLAPPED at{};
+  if (offset) {
+    at.Offset = static_cast<DWORD>(*offset + done);
+    at.OffsetHigh = static_cast<DWORD>((*offset + done) >> 32);
+  }
+  return at;
+}
+
+}  // namespace
+
 Expected<std::size_t> ReadFully(HANDLE file, const std::string& path, char* buffer,
                                 std::size_t size, std::optional<std::uint64_t> offset) {
   std::size_t done = 0;
   while (done < size) {
-    OVERLAPPED at{};
-    if (offset) {
-      at.Offset = static_cast<DWORD>(*offset + done);
-      at.OffsetHigh = static_cast<DWORD>((*offset + done) >> 32);
-    }
+    OVERLAPPED at = At(offset, done);
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
     if (!ReadFile(file, buffer + done, want, &got, offset ? &at : nullptr)) {
@@ -50,11 +60,7 @@ Expected<std::size_t> ReadFully(HANDLE file, const std::string& path, char* buff
 DWORD WriteFully(HANDLE file, const char* data, std::size_t size,
                  std::optional<std::uint64_t> offset) {
   for (std::size_t done = 0; done < size;) {
-    OVERLAPPED at{};
-    if (offset) {
-      at.Offset = static_cast<DWORD>(*offset + done);
-      at.OffsetHigh = static_cast<DWORD>((*offset + done) >> 32);
-    }
+    OVERLAPPED at = At(offset, done);
     DWORD wrote = 0;
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
     if (!WriteFile(file, data + done, want, &wrote, offset ? &at : nullptr)) return GetLastError();
