@@ -77,21 +77,24 @@ std::optional<Error> LineCopier::Load(std::uint64_t at, std::size_t size, std::s
   return std::nullopt;
 }
 
-std::optional<Error> CopyChosen(StreamDraw& draw, const StreamDraw::Chosen& chosen,
+std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
                                 const TextFormat& format, const LineScanner& stream,
                                 OutputFile& output) {
   // Walks the lines put by, handing the chosen ones' bytes straight to the output.
   struct Copy final : LineVisitor {
-    const StreamDraw::Chosen& chosen;
+    StreamDraw::Chosen& chosen;
     OutputFile& output;
     std::uint64_t next = 0;  // the first line not yet looked at
     std::uint64_t last = Reservoir::kNever;
     std::optional<Error> error;
 
-    Copy(const StreamDraw::Chosen& c, OutputFile& o) : chosen(c), output(o) {}
+    Copy(StreamDraw::Chosen& c, OutputFile& o) : chosen(c), output(o) {}
     std::uint64_t Wanted() override {
-      while (next < chosen.Count() && !chosen(next)) ++next;
-      return next < chosen.Count() && !error ? next : Reservoir::kNever;
+      if (error) return Reservoir::kNever;
+      auto following = chosen.Following(next);
+      if (!following) error = following.error();
+      next = following ? *following : Reservoir::kNever;
+      return next;
     }
     void Start(std::uint64_t) override { last = next++; }
     void Bytes(const char* data, std::size_t size) override {
@@ -104,7 +107,7 @@ std::optional<Error> CopyChosen(StreamDraw& draw, const StreamDraw::Chosen& chos
   for (std::uint64_t at = 0; at < lines.Size() && !copy.error;) {
     auto got = lines.ReadAt(at, buffer.data(), buffer.size());
     if (!got) return got.error();
-    if (*got == 0) return Error{"temporary file", "came back shorter than it was written"};
+    if (*got == 0) return Spill::CameBackShort();
     scanner.Feed(buffer.data(), *got);
     at += *got;
   }

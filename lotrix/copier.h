@@ -44,7 +44,7 @@ class LineCopier {
 
 // Copies the lines of a stream's sample out of the lines its draw put by. `stream` is the scan
 // of the stream itself, which tells the ending a last line without one gets.
-std::optional<Error> CopyChosen(StreamDraw& draw, const StreamDraw::Chosen& chosen,
+std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
                                 const TextFormat& format, const LineScanner& stream,
                                 OutputFile& output);
 

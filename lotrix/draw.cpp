@@ -1,6 +1,7 @@
 #include "draw.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "reader.h"
 
@@ -38,6 +39,41 @@ Expected<std::vector<std::uint64_t>> FirstStarts(InputFile& input, const TextFor
   if (collect.starts.size() < count) return Changed(input);
   return std::move(collect.starts);
 }
+
+// Sets bits of a spill through a window of it, read and written back a piece at a time: cheap
+// for bits set in order, either way.
+class BitWriter {
+ public:
+  explicit BitWriter(Spill& bits) : bits_(bits), window_(kChunk) {}
+
+  std::optional<Error> Set(std::uint64_t bit) {
+    const std::uint64_t byte = bit / 8;
+    if (byte < start_ || byte >= start_ + size_) {
+      if (auto error = Flush()) return error;
+      start_ = byte - byte % kChunk;
+      auto got = bits_.ReadAt(start_, window_.data(), window_.size());
+      if (!got) return got.error();
+      size_ = *got;
+      if (byte >= start_ + size_) return Spill::CameBackShort();
+    }
+    window_[static_cast<std::size_t>(byte - start_)] |= static_cast<char>(1u << (bit % 8));
+    dirty_ = true;
+    return std::nullopt;
+  }
+
+  std::optional<Error> Flush() {
+    if (!dirty_) return std::nullopt;
+    dirty_ = false;
+    return bits_.WriteAt(start_, window_.data(), size_);
+  }
+
+ private:
+  Spill& bits_;
+  std::vector<char> window_;
+  std::uint64_t start_ = 0;
+  std::size_t size_ = 0;
+  bool dirty_ = false;
+};
 
 }  // namespace
 
@@ -82,30 +118,67 @@ void StreamDraw::Bytes(const char* data, std::size_t size) { Keep(lines_.Append(
 
 Expected<StreamDraw::Chosen> StreamDraw::Choose() {
   if (error_) return *error_;
-  Chosen chosen;
-  chosen.filled_ = filled_;
+  Chosen chosen(inMemory_);
   chosen.count_ = filled_ + replacements_;
-  if (replacements_ == 0) return chosen;
-  chosen.replaced_.assign(filled_, false);
-  chosen.stayed_.assign(replacements_, false);
-  // From the last line back: a line stayed if no later line took its slot.
-  std::vector<std::uint64_t> slots(kChunk / sizeof(std::uint64_t));
-  for (std::uint64_t end = replacements_; end > 0;) {
-    const std::uint64_t begin = end - std::min<std::uint64_t>(end, slots.size());
-    const std::size_t bytes = static_cast<std::size_t>(end - begin) * sizeof(std::uint64_t);
-    auto got =
-        slots_.ReadAt(begin * sizeof(std::uint64_t), reinterpret_cast<char*>(slots.data()), bytes);
-    if (!got) return got.error();
-    if (*got != bytes) return Error{"temporary file", "came back shorter than it was written"};
-    for (std::uint64_t line = end; line-- > begin;) {
-      const std::uint64_t slot = slots[static_cast<std::size_t>(line - begin)];
-      if (chosen.replaced_[slot]) continue;
-      chosen.replaced_[slot] = true;
-      chosen.stayed_[line] = true;
-    }
-    end = begin;
+  const std::vector<char> zeros(kChunk, 0);
+  for (std::uint64_t left = (chosen.count_ + 7) / 8; left > 0;) {
+    const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
+    if (auto error = chosen.bits_.Append(zeros.data(), size)) return *error;
+    left -= size;
   }
+  BitWriter kept(chosen.bits_);
+  // A bit for each slot tells whether a later line took it: for a large reservoir, one block of
+  // slots at a time, with a pass over the slots taken for each, so that memory stays bounded.
+  const std::uint64_t block =
+      std::uint64_t{8} * std::clamp<std::uint64_t>(inMemory_, 8, std::uint64_t{1} << 60);
+  std::vector<std::uint64_t> slots(kChunk / sizeof(std::uint64_t));
+  for (std::uint64_t first = 0; first < filled_; first += block) {
+    const std::uint64_t last = std::min(filled_, first + block);
+    std::vector<bool> taken(static_cast<std::size_t>(last - first));
+    // From the last line back: a line stayed if no later line took its slot.
+    for (std::uint64_t end = replacements_; end > 0;) {
+      const std::uint64_t begin = end - std::min<std::uint64_t>(end, slots.size());
+      const std::size_t bytes = static_cast<std::size_t>(end - begin) * sizeof(std::uint64_t);
+      auto got = slots_.ReadAt(begin * sizeof(std::uint64_t), reinterpret_cast<char*>(slots.data()),
+                               bytes);
+      if (!got) return got.error();
+      if (*got != bytes) return Spill::CameBackShort();
+      for (std::uint64_t line = end; line-- > begin;) {
+        const std::uint64_t slot = slots[static_cast<std::size_t>(line - begin)];
+        if (slot < first || slot >= last || taken[static_cast<std::size_t>(slot - first)]) continue;
+        taken[static_cast<std::size_t>(slot - first)] = true;
+        if (auto error = kept.Set(filled_ + line)) return *error;
+      }
+      end = begin;
+    }
+    // The first lines filled the slots in order: each stayed if no later line took its slot.
+    for (std::uint64_t slot = first; slot < last; ++slot) {
+      if (taken[static_cast<std::size_t>(slot - first)]) continue;
+      if (auto error = kept.Set(slot)) return *error;
+    }
+  }
+  if (auto error = kept.Flush()) return *error;
   return chosen;
+}
+
+Expected<std::uint64_t> StreamDraw::Chosen::Following(std::uint64_t line) {
+  while (line < count_) {
+    const std::uint64_t byte = line / 8;
+    if (byte < windowStart_ || byte >= windowStart_ + window_.size()) {
+      window_.resize(kChunk);
+      windowStart_ = byte;
+      auto got = bits_.ReadAt(byte, window_.data(), window_.size());
+      if (!got) return got.error();
+      if (*got == 0) return Spill::CameBackShort();
+      window_.resize(*got);
+    }
+    const auto bits = static_cast<unsigned char>(
+        static_cast<unsigned char>(window_[static_cast<std::size_t>(byte - windowStart_)]) >>
+        (line % 8));
+    if (bits != 0) return line + static_cast<std::uint64_t>(std::countr_zero(bits));
+    line = (byte + 1) * 8;
+  }
+  return Reservoir::kNever;
 }
 
 }  // namespace lotrix

@@ -47,7 +47,7 @@ class FileDraw final : public LineVisitor {
 class StreamDraw final : public LineVisitor {
  public:
   StreamDraw(Reservoir& reservoir, std::size_t inMemory)
-      : reservoir_(reservoir), lines_(inMemory), slots_(inMemory / 4) {}
+      : reservoir_(reservoir), inMemory_(inMemory), lines_(inMemory), slots_(inMemory / 4) {}
 
   std::uint64_t Wanted() override;
   void Start(std::uint64_t offset) override;
@@ -57,20 +57,21 @@ class StreamDraw final : public LineVisitor {
   // The lines put by, in input order.
   Spill& Lines() { return lines_; }
 
-  // Which lines put by are the sample, by their number among them.
+  // Which lines put by are the sample, by their number among them: a bit for each, in a spill
+  // of its own, as there may be more of them than memory holds bits.
   class Chosen {
    public:
-    bool operator()(std::uint64_t line) const {
-      return line < filled_ ? (replaced_.empty() || !replaced_[line]) : stayed_[line - filled_];
-    }
-    std::uint64_t Count() const { return count_; }  // lines put by
+    // The first line put by at or after `line` that is in the sample, or Reservoir::kNever.
+    Expected<std::uint64_t> Following(std::uint64_t line);
 
    private:
     friend class StreamDraw;
-    std::uint64_t filled_ = 0;    // the first lines, which filled the reservoir in order
-    std::vector<bool> replaced_;  // of those, the ones a later line replaced
-    std::vector<bool> stayed_;    // of the later lines, the ones no line replaced in turn
-    std::uint64_t count_ = 0;
+    explicit Chosen(std::size_t inMemory) : bits_(inMemory) {}
+
+    Spill bits_;
+    std::uint64_t count_ = 0;  // lines put by
+    std::vector<char> window_;
+    std::uint64_t windowStart_ = 0;  // the byte of bits_ it starts at
   };
   // Once the stream has ended.
   Expected<Chosen> Choose();
@@ -81,6 +82,7 @@ class StreamDraw final : public LineVisitor {
   }
 
   Reservoir& reservoir_;
+  std::size_t inMemory_;
   Spill lines_;
   Spill slots_;  // the slot each line after the first ones took, as 8 bytes
   std::uint64_t filled_ = 0;

@@ -15,8 +15,10 @@ namespace lotrix {
 // Reads until `size` bytes or the end of the input; pread when `offset` is given.
 Expected<std::size_t> ReadFully(int fd, const std::string& path, char* buffer, std::size_t size,
                                 std::optional<std::uint64_t> offset);
-// Writes all of `size` bytes, resuming after interruptions: 0, or the system's error code.
-int WriteFully(int fd, const char* data, std::size_t size);
+// Writes all of `size` bytes, resuming after interruptions, with pwrite when `offset` is given:
+// 0, or the system's error code.
+int WriteFully(int fd, const char* data, std::size_t size,
+               std::optional<std::uint64_t> offset = std::nullopt);
 
 std::int64_t ModifiedNs(const struct stat& info);
 

@@ -36,6 +36,15 @@ Expected<std::size_t> Spill::ReadAt(std::uint64_t offset, char* buffer, std::siz
   return got;
 }
 
+std::optional<Error> Spill::WriteAt(std::uint64_t offset, const char* data, std::size_t size) {
+  if (file_) {
+    if (auto error = Flush()) return error;
+    return file_->WriteAt(offset, data, size);
+  }
+  std::memcpy(memory_.data() + offset, data, size);
+  return std::nullopt;
+}
+
 std::optional<Error> Spill::Flush() {
   if (auto error = file_->Append(memory_.data(), memory_.size())) return error;
   memory_.clear();

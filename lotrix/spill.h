@@ -20,6 +20,13 @@ class Spill {
   std::optional<Error> Append(const char* data, std::size_t size);
   // Fills `buffer` from `offset`; less only at the end.
   Expected<std::size_t> ReadAt(std::uint64_t offset, char* buffer, std::size_t size);
+  // Writes over `size` bytes from `offset`, all of which it holds.
+  std::optional<Error> WriteAt(std::uint64_t offset, const char* data, std::size_t size);
+
+  // What a read of fewer bytes than were put by means.
+  static Error CameBackShort() {
+    return {"temporary file", "came back shorter than it was written"};
+  }
 
  private:
   std::optional<Error> Flush();

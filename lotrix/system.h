@@ -29,6 +29,8 @@ class TemporaryFile {
   std::uint64_t Size() const { return size_; }
   // Adds `size` bytes at the end.
   std::optional<Error> Append(const char* data, std::size_t size);
+  // Writes over `size` bytes from `offset`, all of which it holds.
+  std::optional<Error> WriteAt(std::uint64_t offset, const char* data, std::size_t size);
   // Fills `buffer` from `offset`; less only at the end.
   Expected<std::size_t> ReadAt(std::uint64_t offset, char* buffer, std::size_t size);
   // The system's handle (a descriptor, or a Windows handle), for copying it elsewhere.

@@ -46,9 +46,11 @@ Expected<std::size_t> ReadFully(int fd, const std::string& path, char* buffer, s
   return done;
 }
 
-int WriteFully(int fd, const char* data, std::size_t size) {
+int WriteFully(int fd, const char* data, std::size_t size, std::optional<std::uint64_t> offset) {
   for (std::size_t done = 0; done < size;) {
-    const ssize_t wrote = write(fd, data + done, size - done);
+    const ssize_t wrote =
+        offset ? pwrite(fd, data + done, size - done, static_cast<off_t>(*offset + done))
+               : write(fd, data + done, size - done);
     if (wrote < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -106,6 +108,14 @@ Error TemporaryFile::Failed(int code) const {
 std::optional<Error> TemporaryFile::Append(const char* data, std::size_t size) {
   if (const int code = WriteFully(static_cast<int>(handle_), data, size)) return Failed(code);
   size_ += size;
+  return std::nullopt;
+}
+
+std::optional<Error> TemporaryFile::WriteAt(std::uint64_t offset, const char* data,
+                                            std::size_t size) {
+  if (const int code = WriteFully(static_cast<int>(handle_), data, size, offset)) {
+    return Failed(code);
+  }
   return std::nullopt;
 }
 

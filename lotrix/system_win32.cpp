@@ -137,6 +137,14 @@ std::optional<Error> TemporaryFile::Append(const char* data, std::size_t size) {
   return std::nullopt;
 }
 
+std::optional<Error> TemporaryFile::WriteAt(std::uint64_t offset, const char* data,
+                                            std::size_t size) {
+  if (const DWORD code = WriteFully(AsHandle(handle_), data, size, offset)) {
+    return Failed(static_cast<int>(code));
+  }
+  return std::nullopt;
+}
+
 Expected<std::size_t> TemporaryFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
   return ReadFully(AsHandle(handle_), folder_, buffer, size, offset);
 }
