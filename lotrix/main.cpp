@@ -60,6 +60,7 @@ Exit status:
 
 #include "messages.h"
 #include "random.h"
+#include "report.h"
 #include "sample.h"
 
 namespace {
@@ -353,9 +354,12 @@ static int Main(int argc, char* argv[]) {
   request.size = *size;
   request.seed = seed.value_or(lotrix::FreshSeed());
   const std::string input = lotrix::Quoted(request.input);
-  if (errors.IsTerminal()) {
+  lotrix::Report channel = lotrix::Report::FromEnvironment();
+  channel.Seed(request.seed);
+  if (errors.IsTerminal() || channel.Open()) {
     request.progress = [&](std::uint64_t done, std::uint64_t total) {
-      errors.Progress(input, done, total);
+      if (errors.IsTerminal()) errors.Progress(input, done, total);
+      channel.Progress(done, total);
     };
   }
 
@@ -364,18 +368,32 @@ static int Main(int argc, char* argv[]) {
     errors.Say(lotrix::Quoted(report.error().path) + ": " + report.error().reason);
     return kFailed;
   }
+  channel.Lines(report->lines, report->written);
+  if (report->output != "-") channel.Sample(report->output);
   if (report->lines < request.size) {
     errors.Say((request.input == "-" ? "standard input" : input) + ": has only " +
                std::to_string(report->lines) + (report->lines == 1 ? " line" : " lines") +
                "; the sample holds all of them");
   }
   // (A stream's sample, which went to standard output, took no name.)
-  if (request.output.empty() && report->output != "-") {
+  bool told = !request.output.empty() || report->output == "-";
+  if (!told) {
     const std::string first = lotrix::DefaultOutputPath(request.input, request.size);
     if (report->output != first) {
       errors.Say(lotrix::Quoted(first) + " exists; the sample is in " +
                  lotrix::Quoted(report->output));
+      told = true;
     }
+  }
+  // Someone at a terminal learns where the sample is and how to draw it again; a script that
+  // wants either asks for them.
+  if (errors.IsTerminal()) {
+    std::string text = told ? "" : "the sample is in " + lotrix::Quoted(report->output);
+    if (!seed) {
+      text += (text.empty() ? "" : "; ") + std::string("--seed ") + std::to_string(request.seed) +
+              " draws it again";
+    }
+    if (!text.empty()) errors.Say(text);
   }
   return 0;
 }
