@@ -52,7 +52,13 @@ class BusyHost : public lotrix::RunHost {
   std::unique_ptr<Watch> WatchHandle(lotrix::WaitHandle, std::function<bool()>) override {
     return std::make_unique<Watch>();  // the tool writes no errors here
   }
-  void ShowNotice(const lotrix::Notice&) override { noticed = Clock::now(); }
+  lotrix::Answer ShowNotice(const lotrix::Notice&) override {
+    noticed = Clock::now();
+    return lotrix::Answer::Ok;
+  }
+  bool OpenFile(const std::string&) override { return true; }
+  void SetBusy(bool) override {}
+  void ShowProgress(double) override {}
   void EndProgram() override {}
 };
 

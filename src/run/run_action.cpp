@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "run/path_field.h"
 #include "run/sample_size.h"
 
 namespace lotrix {
@@ -13,6 +14,9 @@ namespace {
 
 // The most lines of the tool's last words that a failure notice shows.
 constexpr std::size_t kShownErrorLines = 12;
+// And the most rows they take once long lines are broken: with the rest of the box, that fits a
+// screen 768 pixels high.
+constexpr std::size_t kShownErrorRows = 20;
 
 std::string LastLines(std::string_view text, std::size_t count) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
@@ -54,7 +58,20 @@ std::string SignalName(int number) {
 
 }  // namespace
 
-Notice DoneNotice() { return {Notice::Kind::Information, "information", "Done!"}; }
+Notice DoneNotice(const ToolReport& report) {
+  Notice notice{Notice::Kind::Information, "information", "Done!"};
+  if (!report.sample.empty()) {
+    notice.detail = "The sample is in\n" + report.sample;
+    notice.openPath = report.sample;
+  }
+  if (report.seed) {
+    const std::string seed = std::to_string(*report.seed);
+    notice.detail += (notice.detail.empty() ? "" : "\n\n") + std::string("Seed ") + seed +
+                     ": \"lotrix --seed " + seed + "\" draws the same sample again.";
+  }
+  notice.detail = FitToBox(notice.detail);
+  return notice;
+}
 
 Notice ErrorNotice(const RunError& error) {
   std::string heading = error.system
@@ -62,7 +79,45 @@ Notice ErrorNotice(const RunError& error) {
                                   (error.codeName.empty() ? "" : " (" + error.codeName + ")")
                             : "Error " + std::to_string(error.number);
   return {Notice::Kind::Error, "Lotrix",
-          heading + ": " + error.description + "\n\n" + error.detail};
+          FitToBox(heading + ": " + error.description + "\n\n" + error.detail)};
+}
+
+Notice OpenFailedNotice(const std::string& path) {
+  return {Notice::Kind::Failure, "Lotrix",
+          FitToBox("The sample could not be opened; no application is set to open it:\n" + path)};
+}
+
+std::string FitToBox(std::string_view text, std::size_t width, std::size_t rows) {
+  std::string fitted;
+  while (!text.empty() || fitted.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    for (std::size_t row = 0;; ++row) {
+      // Characters, not bytes: a UTF-8 sequence is never split.
+      std::size_t cut = 0;
+      for (std::size_t characters = 0; cut < line.size() && characters < width; ++characters) {
+        do ++cut;
+        while (cut < line.size() && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80);
+      }
+      if (cut == line.size()) {
+        fitted += line;
+        break;
+      }
+      if (row + 1 == rows) {
+        fitted += std::string(line.substr(0, cut)) + "\u2026";
+        break;
+      }
+      const std::size_t space = line.substr(0, cut + 1).rfind(' ');
+      if (space != std::string_view::npos && space > 0) cut = space;
+      fitted += std::string(line.substr(0, cut)) + "\n";
+      line.remove_prefix(cut);
+      if (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    }
+    if (end == std::string_view::npos) break;
+    fitted += '\n';
+  }
+  return fitted;
 }
 
 Notice FailureNotice(const ToolExit& exit) {
@@ -78,20 +133,11 @@ Notice FailureNotice(const ToolExit& exit) {
   } else {
     text = "The sampler failed with exit status " + std::to_string(exit.code) + ".";
   }
-  const std::string lastWords = LastLines(exit.errorTail, kShownErrorLines);
+  // Its last lines, broken to fit, and of those the last rows: where it ended up matters most.
+  const std::string lastWords =
+      LastLines(FitToBox(LastLines(exit.errorTail, kShownErrorLines), 96, 4), kShownErrorRows);
   text += lastWords.empty() ? "\n\nIt wrote no error message." : "\n\nIt said:\n" + lastWords;
   return {Notice::Kind::Failure, "Lotrix", std::move(text)};
-}
-
-std::string PathFromField(std::string text) {
-#ifdef _WIN32
-  // Explorer's "Copy as path" wraps the path in double quotes, which no Windows file name can
-  // hold.
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-    return text.substr(1, text.size() - 2);
-  }
-#endif
-  return text;
 }
 
 RunAction::RunAction(std::string toolFolder) : toolFolder_(std::move(toolFolder)) {}
@@ -114,20 +160,47 @@ void RunAction::Run(RunHost& host) {
   } done{*this, host};
 
   // The fields are read once, here: what the user types during the wait belongs to later runs.
-  const std::string path = PathFromField(host.PathText());
+  const std::string path = PathFromField(host.PathText(), PathExists, HomeFolder());
   const auto size = ConvertSampleSize(host.SampleSizeText(), host.DecimalSeparator());
-  if (!size) return host.ShowNotice(ErrorNotice(size.error()));
+  if (!size) {
+    host.ShowNotice(ErrorNotice(size.error()));
+    return;
+  }
 
   auto tool = ToolProcess::Start(toolFolder_, path, *size);
-  if (!tool) return host.ShowNotice(ErrorNotice(tool.error()));
+  if (!tool) {
+    host.ShowNotice(ErrorNotice(tool.error()));
+    return;
+  }
 
-  // Its standard error is read for as long as it runs, whatever loop the window is in, so that
-  // it never stalls on a full pipe behind a box that waits for the user.
-  auto watch = host.WatchHandle(tool->ErrorHandle(), [&tool] { return tool->DrainErrors(); });
+  // Its standard error and its report are read for as long as it runs, whatever loop the window
+  // is in, so that it never stalls on a full pipe behind a box that waits for the user.
+  auto errors = host.WatchHandle(tool->ErrorHandle(), [&tool] { return tool->DrainErrors(); });
+  std::uint64_t shown = 0;  // the progress last shown, in bytes
+  auto reports = host.WatchHandle(tool->ReportHandle(), [&tool, &host, &shown] {
+    const bool more = tool->DrainReport();
+    const ToolReport& report = tool->Report();
+    if (report.done && report.total && *report.total > 0 && *report.done != shown) {
+      shown = *report.done;
+      host.ShowProgress(static_cast<double>(shown) / static_cast<double>(*report.total));
+    }
+    return more;
+  });
+  if (waiting_++ == 0) host.SetBusy(true);
   Wait(host, *tool);
-  watch.reset();
+  if (--waiting_ == 0) host.SetBusy(false);
+  errors.reset();
+  reports.reset();
+  // Finish closes the tool's handles: none stays open while a notice waits for the user.
   const ToolExit exit = tool->Finish();
-  host.ShowNotice(exit.Succeeded() ? DoneNotice() : FailureNotice(exit));
+  if (!exit.Succeeded()) {
+    host.ShowNotice(FailureNotice(exit));
+    return;
+  }
+  const ToolReport& report = tool->Report();
+  if (host.ShowNotice(DoneNotice(report)) == Answer::Open && !host.OpenFile(report.sample)) {
+    host.ShowNotice(OpenFailedNotice(report.sample));
+  }
 }
 
 void RunAction::Wait(RunHost& host, ToolProcess& tool) {

@@ -3,27 +3,39 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "run/result.h"
 #include "run/tool_process.h"
+#include "run/tool_report.h"
 
 namespace lotrix {
 
-// A modal message for the user. `Information` boxes carry no icon.
+// A modal message for the user. `Information` boxes carry no icon. Every line of its texts fits
+// a box on any screen.
 struct Notice {
   enum class Kind { Information, Failure, Error };
   Kind kind = Kind::Information;
   std::string title;
   std::string text;
+  std::string detail{};    // said below the text, smaller where the desktop does so
+  std::string openPath{};  // where set, an "Open" button beside OK opens this file
 };
 
-Notice DoneNotice();
+// How the user closed a notice.
+enum class Answer { Ok, Open };
+
+// "Done!", and where the sampler said it wrote the sample and with what seed, if it said so.
+Notice DoneNotice(const ToolReport& report = {});
 Notice ErrorNotice(const RunError& error);
 Notice FailureNotice(const ToolExit& exit);
+Notice OpenFailedNotice(const std::string& path);
 
-// The input path as the sampler should get it from the path field's text. On Windows a path
-// pasted wrapped in double quotes loses them; elsewhere the text is the path.
-std::string PathFromField(std::string text);
+// `text` with every line longer than `width` characters broken, at a space where there is one,
+// and a line that would take more than `rows` rows cut short with an ellipsis: a box sizes
+// itself to its longest line, and one unbroken line of a thousand characters would leave the
+// screen.
+std::string FitToBox(std::string_view text, std::size_t width = 96, std::size_t rows = 6);
 
 // What the run action needs from the window that hosts it. Texts cross this boundary in the
 // system's narrow encoding: file-name bytes on Linux, UTF-8 on Windows.
@@ -48,8 +60,15 @@ class RunHost {
   // runs (a modal box's, a dialog's, a nested run's), until the watch is destroyed or `drain`
   // returns false. `drain` never blocks.
   virtual std::unique_ptr<Watch> WatchHandle(WaitHandle handle, std::function<bool()> drain) = 0;
-  // Shows `notice` modally and returns once the user has dismissed it.
-  virtual void ShowNotice(const Notice& notice) = 0;
+  // Shows `notice` modally and returns once the user has dismissed it, telling how.
+  virtual Answer ShowNotice(const Notice& notice) = 0;
+  // Opens `path` with the desktop's application for it; false if the desktop would not.
+  virtual bool OpenFile(const std::string& path) = 0;
+  // Shows that a run is under way (a busy cursor over a window that stays usable, told to
+  // screen readers and the taskbar), and then that none is.
+  virtual void SetBusy(bool busy) = 0;
+  // How far the run is, as a fraction, where the sampler tells.
+  virtual void ShowProgress(double fraction) = 0;
   // The window was closed during a run, and the last run has now been announced.
   virtual void EndProgram() = 0;
 };
@@ -76,6 +95,7 @@ class RunAction {
 
   std::string toolFolder_;
   int underWay_ = 0;  // runs that have not returned yet, nested ones included
+  int waiting_ = 0;   // runs whose tool is still running
   bool endRequested_ = false;
   unsigned long waitTurns_ = 0;
 };

@@ -7,6 +7,7 @@
 
 #include "run/is_running.h"
 #include "run/result.h"
+#include "run/tool_report.h"
 
 namespace lotrix {
 
@@ -40,7 +41,8 @@ struct ToolExit {
 std::string ApplicationFolder();
 
 // One started sampler: hidden, with no input, its output discarded and the tail of its
-// standard error kept; in a session of its own, so that it outlives the front end.
+// standard error kept, and with a pipe of its own for its report (named in LOTRIX_REPORT); in a
+// session of its own, so that it outlives the front end.
 class ToolProcess {
  public:
   // How much of the tool's standard error is kept.
@@ -65,6 +67,11 @@ class ToolProcess {
   // it has closed it: nothing more will come.
   bool DrainErrors();
 
+  // The same for the tool's report; what it said so far is in Report().
+  WaitHandle ReportHandle() const;
+  bool DrainReport();
+  const ToolReport& Report() const { return report_.Report(); }
+
   // Reaps the ended tool and reports how it ended. Call once, after IsRunning() said false.
   ToolExit Finish();
 
@@ -75,16 +82,20 @@ class ToolProcess {
 
   ProcessId id_ = 0;
 #ifdef _WIN32
-  struct ErrorReader;  // overlapped reads from the tool's standard error
+  struct PipeReader;  // overlapped reads from a pipe the tool writes to
   void* process_ = nullptr;
-  std::unique_ptr<ErrorReader> errors_;
+  std::unique_ptr<PipeReader> errors_;
+  std::unique_ptr<PipeReader> reports_;
 #else
   int endFd_ = -1;    // pidfd: readable once the tool has ended
   int errorFd_ = -1;  // read end of the tool's standard error
   bool errorsOpen_ = true;
+  int reportFd_ = -1;  // read end of the tool's report
+  bool reportOpen_ = true;
 #endif
   std::string errorTail_;
   bool errorTruncated_ = false;
+  ToolReportReader report_;
 };
 
 }  // namespace lotrix

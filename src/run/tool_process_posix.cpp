@@ -10,8 +10,10 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "run/command_line.h"
 #include "run/tool_process.h"
@@ -61,6 +63,40 @@ void TakeBackChildSignal() {
   pthread_sigmask(SIG_UNBLOCK, &child, nullptr);
 }
 
+// The descriptor the tool finds its report pipe at.
+constexpr int kReportFd = 3;
+
+// Reads whatever `fd` holds, without blocking, handing it to `take`; false once the writer has
+// closed it (or it failed): nothing more will come.
+template <class Take>
+bool Drain(int fd, bool& open, Take take) {
+  char buffer[16384];
+  while (open && fd >= 0) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+      take(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+      open = false;
+    } else if (errno == EAGAIN) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// This program's environment, with the report pipe named for the tool.
+std::vector<char*> ToolEnvironment(std::string& setting) {
+  static constexpr std::string_view kName = "LOTRIX_REPORT=";
+  setting = std::string(kName) + std::to_string(kReportFd);
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!std::string_view(*entry).starts_with(kName)) environment.push_back(*entry);
+  }
+  environment.push_back(setting.data());
+  environment.push_back(nullptr);
+  return environment;
+}
+
 // posix_spawn's attribute and file-action objects, destroyed on every way out.
 struct SpawnSetup {
   posix_spawnattr_t attributes;
@@ -96,14 +132,23 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
   TakeBackChildSignal();
   int errorPipe[2];
   if (pipe2(errorPipe, O_CLOEXEC) != 0) return StartError(errno, arguments[0]);
+  int reportPipe[2];
+  if (pipe2(reportPipe, O_CLOEXEC) != 0) {
+    const int error = errno;
+    close(errorPipe[0]);
+    close(errorPipe[1]);
+    return StartError(error, arguments[0]);
+  }
 
   SpawnSetup setup;
   // The tool gets no input, no console output and no descriptor of ours but its standard
-  // error; dup2 clears close-on-exec on the copy it makes.
+  // error and its report pipe; dup2 clears close-on-exec on the copy it makes (and on the
+  // descriptor itself when it is already the one asked for).
   posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&setup.actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&setup.actions, errorPipe[1], 2);
-  posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+  posix_spawn_file_actions_adddup2(&setup.actions, reportPipe[1], kReportFd);
+  posix_spawn_file_actions_addclosefrom_np(&setup.actions, kReportFd + 1);
   // A session of its own keeps the terminal's Ctrl-C away from it; signals that this program
   // blocks or ignores are reset for it.
   sigset_t none;
@@ -115,19 +160,26 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
   posix_spawnattr_setflags(&setup.attributes,
                            POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+  std::string setting;
+  std::vector<char*> environment = ToolEnvironment(setting);
   pid_t pid = 0;
-  const int error =
-      posix_spawn(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(), environ);
+  const int error = posix_spawn(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(),
+                                environment.data());
   close(errorPipe[1]);
+  close(reportPipe[1]);
   if (error != 0) {
     close(errorPipe[0]);
+    close(reportPipe[0]);
     return StartError(error, arguments[0]);
   }
 
   ToolProcess tool;
   tool.id_ = pid;
   tool.errorFd_ = errorPipe[0];
-  fcntl(tool.errorFd_, F_SETFL, fcntl(tool.errorFd_, F_GETFL) | O_NONBLOCK);
+  tool.reportFd_ = reportPipe[0];
+  for (const int fd : {tool.errorFd_, tool.reportFd_}) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
   tool.endFd_ = OpenEndFd(pid);
   return Result<ToolProcess>(std::move(tool));
 }
@@ -137,12 +189,16 @@ ToolProcess::ToolProcess(ToolProcess&& other) noexcept
       endFd_(std::exchange(other.endFd_, -1)),
       errorFd_(std::exchange(other.errorFd_, -1)),
       errorsOpen_(other.errorsOpen_),
+      reportFd_(std::exchange(other.reportFd_, -1)),
+      reportOpen_(other.reportOpen_),
       errorTail_(std::move(other.errorTail_)),
-      errorTruncated_(other.errorTruncated_) {}
+      errorTruncated_(other.errorTruncated_),
+      report_(std::move(other.report_)) {}
 
 ToolProcess::~ToolProcess() {
   CloseFd(endFd_);
   CloseFd(errorFd_);
+  CloseFd(reportFd_);
 }
 
 void ToolProcess::AddWakeHandles(WakeSet& wake) const {
@@ -156,18 +212,16 @@ void ToolProcess::AddWakeHandles(WakeSet& wake) const {
 WaitHandle ToolProcess::ErrorHandle() const { return errorFd_; }
 
 bool ToolProcess::DrainErrors() {
-  char buffer[16384];
-  while (errorsOpen_ && errorFd_ >= 0) {
-    const ssize_t got = read(errorFd_, buffer, sizeof buffer);
-    if (got > 0) {
-      KeepErrorBytes(buffer, static_cast<std::size_t>(got));
-    } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-      errorsOpen_ = false;  // end of file: nothing more will come
-    } else if (errno == EAGAIN) {
-      return true;
-    }
-  }
-  return false;
+  return Drain(errorFd_, errorsOpen_,
+               [this](const char* data, std::size_t size) { KeepErrorBytes(data, size); });
+}
+
+WaitHandle ToolProcess::ReportHandle() const { return reportFd_; }
+
+bool ToolProcess::DrainReport() {
+  return Drain(reportFd_, reportOpen_, [this](const char* data, std::size_t size) {
+    report_.Feed(std::string_view(data, size));
+  });
 }
 
 ToolExit ToolProcess::Finish() {
@@ -186,7 +240,9 @@ ToolExit ToolProcess::Finish() {
   // What the tool wrote last is in the pipe now. A process that it left behind may hold the
   // pipe open, so this takes what is there and does not wait for the end of it.
   DrainErrors();
+  DrainReport();
   CloseFd(errorFd_);
+  CloseFd(reportFd_);
   CloseFd(endFd_);
   result.errorTail = TakeErrorTail();
   return result;

@@ -1,6 +1,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cwchar>
+#include <string_view>
 #include <utility>
 
 #include "run/command_line.h"
@@ -9,9 +12,10 @@
 
 namespace lotrix {
 
-// The read end of the tool's standard error: a named pipe read with overlapped I/O, so that its
-// event can wake the wait for window messages when there is something to read.
-struct ToolProcess::ErrorReader {
+// The read end of a pipe the tool writes to (its standard error, its report): a named pipe read
+// with overlapped I/O, so that its event can wake the wait for window messages when there is
+// something to read.
+struct ToolProcess::PipeReader {
   HANDLE pipe = INVALID_HANDLE_VALUE;
   HANDLE event = nullptr;
   OVERLAPPED overlapped{};
@@ -19,7 +23,12 @@ struct ToolProcess::ErrorReader {
   bool pending = false;
   bool ended = false;  // the tool has closed its end: nothing more will come
 
-  ~ErrorReader() {
+  PipeReader(HANDLE readEnd) : pipe(readEnd), event(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    overlapped.hEvent = event;
+  }
+  PipeReader(const PipeReader&) = delete;
+  PipeReader& operator=(const PipeReader&) = delete;
+  ~PipeReader() {
     if (pending) {
       DWORD ignored = 0;
       CancelIoEx(pipe, &overlapped);
@@ -27,6 +36,32 @@ struct ToolProcess::ErrorReader {
     }
     if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
     if (event) CloseHandle(event);
+  }
+
+  // Hands `take` whatever has arrived and starts the next read, without blocking; false once
+  // the tool has closed its end: nothing more will come.
+  template <class Take>
+  bool Drain(Take take) {
+    while (!ended) {
+      if (pending) {
+        DWORD got = 0;
+        if (!GetOverlappedResult(pipe, &overlapped, &got, FALSE)) {
+          if (GetLastError() == ERROR_IO_INCOMPLETE) return true;
+          pending = false;
+          ended = true;
+          break;
+        }
+        pending = false;
+        take(buffer, got);
+      }
+      if (!ReadFile(pipe, buffer, sizeof buffer, nullptr, &overlapped) &&
+          GetLastError() != ERROR_IO_PENDING) {
+        ended = true;
+        break;
+      }
+      pending = true;
+    }
+    return false;
   }
 };
 
@@ -44,7 +79,7 @@ RunError StartError(DWORD error, const std::string& tool) {
 }
 
 // A pipe whose read end is ours, overlapped, and whose write end the tool inherits.
-bool MakeErrorPipe(HANDLE& readEnd, HANDLE& writeEnd) {
+bool MakeToolPipe(HANDLE& readEnd, HANDLE& writeEnd) {
   static std::atomic<unsigned> serial{0};
   const std::wstring name = L"\\\\.\\pipe\\lotrix-" + std::to_wstring(GetCurrentProcessId()) +
                             L"-" + std::to_wstring(++serial);
@@ -59,6 +94,30 @@ bool MakeErrorPipe(HANDLE& readEnd, HANDLE& writeEnd) {
   if (writeEnd != INVALID_HANDLE_VALUE) return true;
   CloseHandle(readEnd);
   return false;
+}
+
+// This program's environment as a block for CreateProcessW, with the report pipe named for the
+// tool.
+std::wstring ToolEnvironment(HANDLE report) {
+  static constexpr std::wstring_view kName = L"LOTRIX_REPORT=";
+  std::wstring block;
+  if (wchar_t* strings = GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+      const std::wstring_view text(entry);
+      if (text.size() < kName.size() ||
+          CompareStringOrdinal(text.data(), static_cast<int>(kName.size()), kName.data(),
+                               static_cast<int>(kName.size()), TRUE) != CSTR_EQUAL) {
+        block.append(text);
+        block += L'\0';
+      }
+    }
+    FreeEnvironmentStringsW(strings);
+  }
+  block.append(kName);
+  block += std::to_wstring(reinterpret_cast<std::uintptr_t>(report));
+  block += L'\0';
+  block += L'\0';
+  return block;
 }
 
 }  // namespace
@@ -87,14 +146,23 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
 
   HANDLE errorRead = INVALID_HANDLE_VALUE;
   HANDLE errorWrite = INVALID_HANDLE_VALUE;
-  if (!MakeErrorPipe(errorRead, errorWrite)) return StartError(GetLastError(), tool);
+  if (!MakeToolPipe(errorRead, errorWrite)) return StartError(GetLastError(), tool);
+  HANDLE reportRead = INVALID_HANDLE_VALUE;
+  HANDLE reportWrite = INVALID_HANDLE_VALUE;
+  if (!MakeToolPipe(reportRead, reportWrite)) {
+    const DWORD error = GetLastError();
+    CloseHandle(errorRead);
+    CloseHandle(errorWrite);
+    return StartError(error, tool);
+  }
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE nothing =
       CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   &inheritable, OPEN_EXISTING, 0, nullptr);
+  std::wstring environment = ToolEnvironment(reportWrite);
 
-  // The tool inherits these two handles and no other of ours.
-  HANDLE inherited[] = {nothing, errorWrite};
+  // The tool inherits these three handles and no other of ours.
+  HANDLE inherited[] = {nothing, errorWrite, reportWrite};
   SIZE_T listSize = 0;
   InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
   std::string listBuffer(listSize, '\0');
@@ -112,16 +180,23 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
   startup.StartupInfo.hStdError = errorWrite;
   startup.lpAttributeList = listed ? list : nullptr;
   PROCESS_INFORMATION started{};
-  const BOOL ok =
-      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                     CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
-                     nullptr, nullptr, &startup.StartupInfo, &started);
+  // A crash of the tool brings up no system dialog of its own (the tool inherits the error
+  // mode): the window's notice names it.
+  const UINT errorMode = GetErrorMode();
+  SetErrorMode(errorMode | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  const BOOL ok = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                 CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT |
+                                     (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
+                                 environment.data(), nullptr, &startup.StartupInfo, &started);
   const DWORD error = GetLastError();
+  SetErrorMode(errorMode);
   if (listed) DeleteProcThreadAttributeList(list);
   CloseHandle(errorWrite);
+  CloseHandle(reportWrite);
   CloseHandle(nothing);
   if (!ok) {
     CloseHandle(errorRead);
+    CloseHandle(reportRead);
     return StartError(error, tool);
   }
   CloseHandle(started.hThread);
@@ -129,11 +204,11 @@ Result<ToolProcess> ToolProcess::Start(const std::string& folder, const std::str
   ToolProcess process;
   process.id_ = static_cast<ProcessId>(started.dwProcessId);
   process.process_ = started.hProcess;
-  process.errors_ = std::make_unique<ErrorReader>();
-  process.errors_->pipe = errorRead;
-  process.errors_->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  process.errors_->overlapped.hEvent = process.errors_->event;
-  process.DrainErrors();  // starts the first read
+  process.errors_ = std::make_unique<PipeReader>(errorRead);
+  process.reports_ = std::make_unique<PipeReader>(reportRead);
+  // Each starts its first read.
+  process.DrainErrors();
+  process.DrainReport();
   return Result<ToolProcess>(std::move(process));
 }
 
@@ -141,8 +216,10 @@ ToolProcess::ToolProcess(ToolProcess&& other) noexcept
     : id_(std::exchange(other.id_, 0)),
       process_(std::exchange(other.process_, nullptr)),
       errors_(std::move(other.errors_)),
+      reports_(std::move(other.reports_)),
       errorTail_(std::move(other.errorTail_)),
-      errorTruncated_(other.errorTruncated_) {}
+      errorTruncated_(other.errorTruncated_),
+      report_(std::move(other.report_)) {}
 
 ToolProcess::~ToolProcess() {
   if (process_) CloseHandle(process_);
@@ -153,27 +230,16 @@ void ToolProcess::AddWakeHandles(WakeSet& wake) const { wake.handles.push_back(p
 WaitHandle ToolProcess::ErrorHandle() const { return errors_ ? errors_->event : nullptr; }
 
 bool ToolProcess::DrainErrors() {
-  while (errors_ && !errors_->ended) {
-    ErrorReader& reader = *errors_;
-    if (reader.pending) {
-      DWORD got = 0;
-      if (!GetOverlappedResult(reader.pipe, &reader.overlapped, &got, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE) return true;
-        reader.pending = false;
-        reader.ended = true;
-        break;
-      }
-      reader.pending = false;
-      KeepErrorBytes(reader.buffer, got);
-    }
-    if (!ReadFile(reader.pipe, reader.buffer, sizeof reader.buffer, nullptr, &reader.overlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-      reader.ended = true;
-      break;
-    }
-    reader.pending = true;
-  }
-  return false;
+  return errors_ &&
+         errors_->Drain([this](const char* data, DWORD size) { KeepErrorBytes(data, size); });
+}
+
+WaitHandle ToolProcess::ReportHandle() const { return reports_ ? reports_->event : nullptr; }
+
+bool ToolProcess::DrainReport() {
+  return reports_ && reports_->Drain([this](const char* data, DWORD size) {
+    report_.Feed(std::string_view(data, size));
+  });
 }
 
 ToolExit ToolProcess::Finish() {
@@ -187,7 +253,9 @@ ToolExit ToolProcess::Finish() {
   // What the tool wrote last is in the pipe now; a process that it left behind may hold the
   // pipe open, so this takes what is there and does not wait for the end of it.
   DrainErrors();
+  DrainReport();
   errors_.reset();
+  reports_.reset();
   CloseHandle(process_);
   process_ = nullptr;
   result.errorTail = TakeErrorTail();

@@ -1,7 +1,9 @@
 // Stands in for the sampler in the front end's tests. It does what its environment says (each
 // setting also as NAME_<size>, for the runs of that sample size alone):
 //   LOTRIX_FAKE_RECORD       file to write its arguments to, each followed by a NUL byte
-//   LOTRIX_FAKE_REPORT       file to write key=value lines to: pid, sid, fds, stdin, stdout
+//   LOTRIX_FAKE_REPORT       file to write key=value lines to: pid, sid, fds, stdin, stdout,
+//                            channel (LOTRIX_REPORT as it found it)
+//   LOTRIX_FAKE_SAYS         write these records (lines) to the report pipe LOTRIX_REPORT names
 //   LOTRIX_FAKE_QUIET_MS     first sleep this long
 //   LOTRIX_FAKE_STDERR_BYTES write this many bytes of filler lines to standard error
 //   LOTRIX_FAKE_DELAY_MS     then sleep this long
@@ -64,6 +66,20 @@ std::string LinkTarget(const char* link) {
 }
 #endif
 
+// Writes to the report pipe whose descriptor (handle, on Windows) LOTRIX_REPORT holds.
+void Say(const std::string& records) {
+  const char* channel = std::getenv("LOTRIX_REPORT");
+  if (channel == nullptr) return;
+#ifdef _WIN32
+  const auto handle = reinterpret_cast<HANDLE>(std::strtoull(channel, nullptr, 10));
+  DWORD written = 0;
+  WriteFile(handle, records.data(), static_cast<DWORD>(records.size()), &written, nullptr);
+#else
+  const int fd = static_cast<int>(std::strtol(channel, nullptr, 10));
+  if (write(fd, records.data(), records.size()) < 0) std::perror("fake lotrix: report");
+#endif
+}
+
 void WriteError(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
@@ -80,14 +96,18 @@ int Main(int argc, char* argv[]) {
   }
   if (const char* path = Setting("LOTRIX_FAKE_REPORT")) {
     std::ofstream report(path);
+    const char* channel = std::getenv("LOTRIX_REPORT");
+    report << "channel=" << (channel ? channel : "") << "\n";
 #ifdef _WIN32
     report << "pid=" << GetCurrentProcessId() << "\n";
 #else
     report << "pid=" << getpid() << "\nsid=" << getsid(0) << "\nfds=" << inherited
+           << "\nreport=" << LinkTarget("/proc/self/fd/3").substr(0, 5)
            << "\nstdin=" << LinkTarget("/proc/self/fd/0")
            << "\nstdout=" << LinkTarget("/proc/self/fd/1") << "\n";
 #endif
   }
+  if (const char* says = Setting("LOTRIX_FAKE_SAYS")) Say(std::string(says) + "\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(Number("LOTRIX_FAKE_QUIET_MS")));
   const std::string filler = std::string(99, 'x') + "\n";
   for (long left = Number("LOTRIX_FAKE_STDERR_BYTES"); left > 0; left -= 100) WriteError(filler);
@@ -98,7 +118,7 @@ int Main(int argc, char* argv[]) {
   }
 #ifdef _WIN32
   if (Number("LOTRIX_FAKE_SIGNAL") == SIGSEGV) {
-    SetErrorMode(SEM_NOGPFAULTERRORBOX);  // no debugger: the process ends with the status
+    // No SetErrorMode of its own: the window's keeps the system's crash dialog away.
     RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   }
 #endif

@@ -44,6 +44,7 @@ struct Script {
   int signal = 0;
   long stderrBytes = 0;
   std::string lastWords{};
+  std::string says{};  // report records, one a line
 };
 
 // Sets an environment variable, or removes it when `value` is empty.
@@ -64,6 +65,7 @@ inline void Apply(const Script& script) {
   SetOrClear("LOTRIX_FAKE_REPORT", script.report);
   SetOrClear("LOTRIX_FAKE_ENDED", script.ended);
   SetOrClear("LOTRIX_FAKE_LAST_WORDS", script.lastWords);
+  SetOrClear("LOTRIX_FAKE_SAYS", script.says);
   SetOrClear("LOTRIX_FAKE_QUIET_MS", std::to_string(script.quietMs));
   SetOrClear("LOTRIX_FAKE_DELAY_MS", std::to_string(script.delayMs));
   SetOrClear("LOTRIX_FAKE_STATUS", std::to_string(script.status));

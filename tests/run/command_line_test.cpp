@@ -1,7 +1,9 @@
 #include "run/command_line.h"
+#include "run/path_field.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -126,21 +128,46 @@ TEST(ArgumentVector, CarriesThePathUntouched) {
   EXPECT_EQ(argv[2], "-7");
 }
 
-TEST(PathField, OnWindowsAPathCopiedAsPathLosesItsQuotes) {
-  struct Case {
-    std::string field, windows;  // elsewhere the field is the path
-  };
-  for (const auto& [field, windows] : {
-           Case{"\"C:\\corpus v2\\hits.txt\"", "C:\\corpus v2\\hits.txt"},
-           Case{"C:\\corpus\\hits.txt", "C:\\corpus\\hits.txt"},
-           Case{"\"", "\""},
-           Case{"\"half", "\"half"},
-       }) {
+TEST(PathField, SlipsOfTypingPastingAndDroppingAreReadAsTheFileMeant) {
+  // The files that exist; each case's field text, and the path it means here.
 #ifdef _WIN32
-    EXPECT_EQ(lotrix::PathFromField(field), windows);
+  const std::set<std::string> files = {"C:\\corpus v2\\hits.txt", " odd name ", "C:\\a b\\h.txt"};
 #else
-    EXPECT_EQ(lotrix::PathFromField(field), field);
+  const std::set<std::string> files = {"/corpus v2/hits.txt", " odd name ", "/home/ana/hits.txt",
+                                       "/a b/h.txt", "'quoted'"};
 #endif
+  struct Case {
+    std::string field, path;
+  };
+  const std::vector<Case> cases = {
+#ifdef _WIN32
+      {"\"C:\\corpus v2\\hits.txt\"", "C:\\corpus v2\\hits.txt"},
+      {"  C:\\corpus v2\\hits.txt\r\n", "C:\\corpus v2\\hits.txt"},
+      {"'C:\\corpus v2\\hits.txt'", "C:\\corpus v2\\hits.txt"},
+      {"file:///C:/a%20b/h.txt", "C:\\a b\\h.txt"},
+      {"~/hits.txt", "~/hits.txt"},
+      // Nothing exists: as typed, but for the quotes no Windows name can hold.
+      {"\"C:\\missing.txt\"", "C:\\missing.txt"},
+#else
+      {"\"/corpus v2/hits.txt\"", "/corpus v2/hits.txt"},
+      {"/corpus v2/hits.txt\n", "/corpus v2/hits.txt"},
+      {" \t'/corpus v2/hits.txt'\r\n", "/corpus v2/hits.txt"},
+      {"\"/corpus v2/hits.txt\n\"", "/corpus v2/hits.txt"},
+      {"file:///a%20b/h.txt", "/a b/h.txt"},
+      {"FILE://localhost/a%20b/h.txt\n", "/a b/h.txt"},
+      {"~/hits.txt", "/home/ana/hits.txt"},
+      {"'quoted'", "'quoted'"},  // the name itself, quotes and all
+      {"file://server/a%20b/h.txt", "file://server/a%20b/h.txt"},
+      // Nothing exists: as typed, for the sampler to say what is missing.
+      {"\"/missing.txt\"", "\"/missing.txt\""},
+      {"/missing.txt\n", "/missing.txt\n"},
+#endif
+      {" odd name ", " odd name "},  // an existing name is never trimmed
+      {"", ""},
+  };
+  const auto exists = [&](const std::string& path) { return files.contains(path); };
+  for (const auto& [field, path] : cases) {
+    EXPECT_EQ(lotrix::PathFromField(field, exists, "/home/ana"), path) << field;
   }
 }
 

@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
+#include <string_view>
 
 #include "fake_tool.h"
 
@@ -40,6 +42,11 @@ class FakeWindow : public lotrix::RunHost {
   std::function<bool()> noticeStaysUntil;
   int turns = 0;
   std::size_t mostWakeHandles = 0;
+  lotrix::Answer answer = lotrix::Answer::Ok;  // how the user closes each notice
+  bool opens = true;                           // whether the desktop opens a file
+  std::vector<std::string> opened;
+  std::vector<bool> busy;  // each change of the busy state
+  std::vector<double> progress;
 
   std::string PathText() override { return path; }
   std::string SampleSizeText() override { return sampleSize; }
@@ -57,14 +64,21 @@ class FakeWindow : public lotrix::RunHost {
     watches_.push_back(watched);
     return std::make_unique<FakeWatch>(watched);
   }
-  void ShowNotice(const Notice& notice) override {
+  lotrix::Answer ShowNotice(const Notice& notice) override {
     if (onNotice) onNotice(notice);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (noticeStaysUntil && !noticeStaysUntil() && std::chrono::steady_clock::now() < deadline) {
       Serve({}, 20);
     }
     notices.push_back(notice);
+    return answer;
   }
+  bool OpenFile(const std::string& path) override {
+    opened.push_back(path);
+    return opens;
+  }
+  void SetBusy(bool now) override { busy.push_back(now); }
+  void ShowProgress(double fraction) override { progress.push_back(fraction); }
   void EndProgram() override { noticesAtEnd.push_back(notices.size()); }
 
  private:
@@ -133,6 +147,11 @@ TEST(RunAction, SaysDoneWhenTheToolHasEnded) {
   EXPECT_EQ(window.notices[0].kind, Notice::Kind::Information);
   EXPECT_EQ(window.notices[0].title, "information");
   EXPECT_EQ(window.notices[0].text, "Done!");
+  // A sampler that reports nothing (an older one) gets the plain notice.
+  EXPECT_EQ(window.notices[0].detail, "");
+  EXPECT_EQ(window.notices[0].openPath, "");
+  EXPECT_NE(fake::ReadReport(dir / "report")["channel"], "") << "no report pipe was named";
+  EXPECT_EQ(window.busy, (std::vector<bool>{true, false}));
   const std::vector<std::string> expected = {dir / "lines.txt", "30"};
   EXPECT_EQ(fake::ReadArguments(dir / "args"), expected);
   // Woken by the tool's end, not by polling: a handful of turns for 200 ms.
@@ -325,9 +344,149 @@ TEST(RunAction, RunsLeaveNoHandleOpen) {
   RunAction action;
   action.Run(window);  // whatever is opened once, for good
   const std::size_t before = OpenHandles();
+  // Not one of the tool's pipes is still open while its notice waits for the user.
+  std::vector<std::size_t> atNotice;
+  window.onNotice = [&](const Notice&) { atNotice.push_back(OpenHandles()); };
   for (int i = 0; i < 30; ++i) action.Run(window);
   EXPECT_EQ(OpenHandles(), before);
+  EXPECT_EQ(atNotice, std::vector<std::size_t>(30, before));
   EXPECT_EQ(window.notices.size(), 31u);
+}
+
+TEST(RunAction, TheDoneNoticeSaysWhatTheSamplerReported) {
+  struct Case {
+    std::string says;
+    std::string detail;  // "" for the plain notice
+    std::string openPath;
+    std::vector<double> progress;
+  };
+  const std::string path = "/corpus/hits_sample30-2.txt";
+  const std::string again = "Seed 42: \"lotrix --seed 42\" draws the same sample again.";
+  const std::vector<Case> cases = {
+      {"seed 42\nprogress 25 100\nprogress 100 100\nlines 1000 30\nsample " + path,
+       "The sample is in\n" + path + "\n\n" + again,
+       path,
+       {1.0}},
+      // Escapes are spelled out; a record cut short, an unknown one or a bad number is skipped.
+      {"sample /corpus/a%25b%0Ac.txt\nfuture record\nseed x\nprogress 5\nseed",
+       "The sample is in\n/corpus/a%b\nc.txt",
+       "/corpus/a%b\nc.txt",
+       {}},
+      {"seed 42", again, "", {}},
+      {"sample /bad%zz\nsample /cut%4", "", "", {}},
+      // A stream's progress has no total to measure it by.
+      {"progress 5 0", "", "", {}},
+  };
+  for (const auto& [says, detail, openPath, progress] : cases) {
+    fake::Apply({.says = says});
+    FakeWindow window;
+    RunAction action;
+    action.Run(window);
+    ASSERT_EQ(window.notices.size(), 1u) << says;
+    EXPECT_EQ(window.notices[0].text, "Done!");
+    EXPECT_EQ(window.notices[0].title, "information");
+    EXPECT_EQ(window.notices[0].detail, detail) << says;
+    EXPECT_EQ(window.notices[0].openPath, openPath) << says;
+    EXPECT_EQ(window.progress, progress) << says;
+    EXPECT_TRUE(window.opened.empty());
+  }
+}
+
+TEST(RunAction, OpenOpensTheSampleAndSaysSoWhenTheDesktopCannot) {
+  for (const bool opens : {true, false}) {
+    fake::Apply({.says = "sample /corpus/hits_sample30.txt"});
+    FakeWindow window;
+    window.answer = lotrix::Answer::Open;
+    window.opens = opens;
+    RunAction action;
+    action.Run(window);
+    EXPECT_EQ(window.opened, std::vector<std::string>{"/corpus/hits_sample30.txt"});
+    ASSERT_EQ(window.notices.size(), opens ? 1u : 2u);
+    if (!opens) {
+      EXPECT_EQ(window.notices[1].kind, Notice::Kind::Failure);
+      EXPECT_NE(window.notices[1].text.find("/corpus/hits_sample30.txt"), std::string::npos);
+    }
+  }
+  // A failing tool's notice has nothing to open, whatever it reported.
+  fake::Apply({.status = 1, .says = "sample /corpus/half.txt"});
+  FakeWindow window;
+  window.answer = lotrix::Answer::Open;
+  RunAction action;
+  action.Run(window);
+  EXPECT_TRUE(window.opened.empty());
+  EXPECT_EQ(window.notices[0].openPath, "");
+}
+
+TEST(RunAction, TheWindowIsBusyFromTheFirstStartToTheLastEnd) {
+  fake::Apply({.delayMs = 100});
+  FakeWindow window;
+  RunAction action;
+  std::vector<std::vector<bool>> busyAtNotice;
+  window.onTurn = [&](int turn) {
+    if (turn != 1) return;
+    fake::Apply({.delayMs = 300});
+    action.Run(window);
+  };
+  window.onNotice = [&](const Notice&) { busyAtNotice.push_back(window.busy); };
+  action.Run(window);
+  // Busy once, through both waits; the inner notice comes while the outer tool may still run,
+  // the outer one only when nothing does.
+  EXPECT_EQ(window.busy, (std::vector<bool>{true, false}));
+  ASSERT_EQ(busyAtNotice.size(), 2u);
+  EXPECT_EQ(busyAtNotice[1], (std::vector<bool>{true, false}));
+}
+
+TEST(FitToBox, EveryLineFitsAndNothingUncutIsLost) {
+  // Generated texts of words of every length, some far past the width, in one- to four-byte
+  // characters.
+  std::mt19937 random(7);
+  const std::vector<std::string> pieces = {"a", "é", "語", "😀", " ", " ", "\n"};
+  auto codePoints = [](std::string_view line) {
+    return static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) {
+      return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+  };
+  auto squeezed = [](std::string text) {
+    std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
+    return text;
+  };
+  for (int trial = 0; trial < 300; ++trial) {
+    std::string text;
+    const int length = std::uniform_int_distribution<int>(0, 3000)(random);
+    const int wordy = std::uniform_int_distribution<int>(0, 1)(random);
+    for (int i = 0; i < length; ++i) {
+      const auto pick = std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random);
+      // Half the texts have few spaces: a path, a line of filler.
+      text += wordy || pick < 4 || i % 97 == 0 ? pieces[pick] : pieces[0];
+    }
+    const std::size_t width = std::uniform_int_distribution<std::size_t>(1, 120)(random);
+    const std::size_t rows = std::uniform_int_distribution<std::size_t>(1, 8)(random);
+    const std::string fitted = lotrix::FitToBox(text, width, rows);
+    std::size_t start = 0;
+    for (std::size_t end; start <= fitted.size(); start = end + 1) {
+      end = std::min(fitted.find('\n', start), fitted.size());
+      const std::string_view line(fitted.data() + start, end - start);
+      ASSERT_LE(codePoints(line), width + 1) << "trial " << trial;  // + an ellipsis
+    }
+    if (fitted.find("\u2026") == std::string::npos) {
+      EXPECT_EQ(squeezed(fitted), squeezed(text)) << "trial " << trial;
+    }
+  }
+  // A tool's long last words: the notice keeps their end, in rows that fit a screen.
+  ToolExit chatty;
+  chatty.code = 1;
+  for (int line = 0; line < 12; ++line) chatty.errorTail += std::string(1000, 'x') + "\n";
+  const std::string text = lotrix::FailureNotice(chatty).text;
+  EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 24) << text;
+  std::size_t longest = 0;
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size());
+    longest = std::max(longest, codePoints(std::string_view(text).substr(start, end - start)));
+  }
+  EXPECT_LE(longest, 97u);
+  EXPECT_EQ(lotrix::FitToBox("Done!"), "Done!");
+  EXPECT_EQ(lotrix::FitToBox("one two three", 7), "one two\nthree");
+  EXPECT_EQ(lotrix::FitToBox(std::string(10, 'x'), 4, 2), "xxxx\nxxxx\u2026");
 }
 
 }  // namespace

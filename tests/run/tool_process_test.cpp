@@ -59,7 +59,10 @@ TEST(ToolProcess, TheToolRunsDetachedWithNothingOfOurs) {
   auto report = fake::ReadReport(dir / "report");
   EXPECT_EQ(report["pid"], std::to_string(id));
   EXPECT_EQ(report["sid"], std::to_string(id)) << "not in a session of its own";
-  EXPECT_EQ(report["fds"], "0,1,2");
+  // Its standard descriptors and its report pipe, which its environment names.
+  EXPECT_EQ(report["fds"], "0,1,2,3");
+  EXPECT_EQ(report["channel"], "3");
+  EXPECT_EQ(report["report"], "pipe:");
   EXPECT_EQ(report["stdin"], "/dev/null");
   EXPECT_EQ(report["stdout"], "/dev/null");
   // Reaped: no zombie is left behind.

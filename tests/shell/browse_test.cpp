@@ -17,12 +17,14 @@ class FakeDialog : public lotrix::OpenFileDialog {
  public:
   std::string choice;
   std::vector<std::string> namesSet;
+  std::vector<std::string> foldersSet;
   int shown = 0;
 
   void SetFileName(const std::string& name) override {
     namesSet.push_back(name);
     fileName_ = name;
   }
+  void SetFolder(const std::string& folder) override { foldersSet.push_back(folder); }
   void ShowOpen() override {
     ++shown;
     if (!choice.empty()) fileName_ = choice;
@@ -72,6 +74,32 @@ class BrowseTest : public QObject {
     QCOMPARE(Control<QLineEdit>(*window, "Text1")->text(), QString());
     // Never the field's text, never the earlier choice.
     QCOMPARE(dialog->namesSet, std::vector<std::string>({"", "", ""}));
+  }
+
+  void browseOpensInTheFolderOfThePathInTheField() {
+    fake::TempDir dir;
+    std::filesystem::create_directory(dir / "corpus v2");
+    std::ofstream(dir / "corpus v2/hits.txt") << "a\n";
+    const std::string folder = dir / "corpus v2";
+    struct Case {
+      std::string field, folder;
+    };
+    for (const auto& [field, expected] : {
+             Case{folder + "/hits.txt", folder},
+             Case{" '" + folder + "/hits.txt'\n", folder},  // a pasted slip
+             Case{folder + "/not yet.txt", folder},         // a file to be, in a folder that is
+             Case{folder, folder},
+             Case{"file://" + folder + "/hits.txt", folder},
+             Case{"/no/such/folder/hits.txt", ""},
+             Case{"hits.txt", ""},
+             Case{"", ""},
+         }) {
+      FakeDialog* dialog = nullptr;
+      auto window = WindowWith(dialog);
+      Control<QLineEdit>(*window, "Text1")->setText(QFile::decodeName(field.c_str()));
+      Click(*window, "Command1");
+      QCOMPARE(dialog->foldersSet, std::vector<std::string>{expected});
+    }
   }
 
   void browseDuringAWaitChangesOnlyTheField() {

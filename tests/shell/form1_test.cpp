@@ -1,13 +1,20 @@
 #include "shell/qt/form1.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMimeData>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <csignal>
 #include <filesystem>
 
@@ -25,6 +32,17 @@ class SocketEventCounter : public QObject {
     if (event->type() == QEvent::SockAct) ++count;
     return false;
   }
+};
+
+// Stands in for the desktop's file opener.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+
+ public:
+  QList<QUrl> urls;
+
+ public slots:
+  void Open(const QUrl& url) { urls.append(url); }
 };
 
 }  // namespace
@@ -289,6 +307,90 @@ class Form1Test : public QObject {
     Click(window, "Command2");
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(fake::ReadArguments(dir / "args"), std::vector<std::string>({"", "8"}));
+  }
+
+  void theDoneNoticeNamesTheSampleAndOpenOpensIt() {
+    const std::string sample = "/corpus v2/hits_sample30-2.txt";
+    fake::Apply({.delayMs = 200, .says = "seed 42\nprogress 5 10\nsample " + sample});
+    Form1 window;
+    window.show();
+    UrlCatcher opened;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "Open");
+    BoxAnswerer answerer;
+    answerer.press = QStringLiteral("Open");
+    bool busyDuringRun = false;
+    QTimer::singleShot(100, &window, [&] {
+      busyDuringRun = window.IsBusy() && window.cursor().shape() == Qt::BusyCursor &&
+                      QAccessible::queryAccessibleInterface(&window)->state().busy;
+    });
+    Click(window, "Command2");
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+    QVERIFY2(busyDuringRun, "the window did not show that it was busy");
+    QVERIFY(!window.IsBusy());
+    QVERIFY(!QAccessible::queryAccessibleInterface(&window)->state().busy);
+    QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(answerer.boxes.size(), 1);
+    const Box& done = answerer.boxes[0];
+    QCOMPARE(done.text, QStringLiteral("Done!"));
+    QCOMPARE(done.title, QStringLiteral("information"));
+    QVERIFY(done.detail.contains(QString::fromStdString(sample)));
+    QVERIFY(done.detail.contains(QStringLiteral("lotrix --seed 42")));
+    QCOMPARE(done.buttonTexts.size(), 2);
+    QVERIFY(done.buttonTexts.contains(QStringLiteral("Open")));
+    QCOMPARE(opened.urls, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(sample))});
+  }
+
+  void aFileDroppedOnTheWindowOrItsFieldBecomesThePath() {
+    Form1 window;
+    window.show();
+    auto* field = Control<QLineEdit>(window, "Text1");
+    struct Case {
+      QWidget* target;
+      QList<QUrl> urls;
+      QString text;  // what the field then says
+    };
+    const QList<QUrl> files = {QUrl::fromLocalFile(QStringLiteral("/corpus/a b.txt")),
+                               QUrl::fromLocalFile(QStringLiteral("/corpus/second.txt"))};
+    const QList<QUrl> web = {QUrl(QStringLiteral("https://example.org/hits.txt"))};
+    for (const Case& c : {Case{&window, files, QStringLiteral("/corpus/a b.txt")},
+                          Case{field, {files[1]}, QStringLiteral("/corpus/second.txt")},
+                          Case{&window, web, QStringLiteral("untouched")}}) {
+      field->setText(QStringLiteral("untouched"));
+      QMimeData data;
+      data.setUrls(c.urls);
+      const QPointF at(c.target->width() / 2.0, c.target->height() / 2.0);
+      QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(c.target, &enter);
+      QCOMPARE(enter.isAccepted(), c.text != QStringLiteral("untouched"));
+      QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(c.target, &drop);
+      QCOMPARE(field->text(), c.text);
+    }
+  }
+
+  void aFailureBoxFitsOnTheScreenWhateverTheToolSaid() {
+    // Twelve lines of a thousand characters, the last of them unbroken: the tool's errors keep
+    // their last 4 KiB.
+    std::string words;
+    for (int line = 0; line < 12; ++line) {
+      for (int word = 0; word < 100; ++word) words += line == 11 ? "xxxxxxxxxx" : "word word ";
+      words += "\n";
+    }
+    fake::Apply({.status = 1, .lastWords = words});
+    Form1 window;
+    window.show();
+    BoxAnswerer answerer;
+    Click(window, "Command2");
+    QCOMPARE(answerer.boxes.size(), 1);
+    const QRect screen = window.screen()->availableGeometry();
+    QVERIFY2(answerer.boxes[0].size.width() <= screen.width() &&
+                 answerer.boxes[0].size.height() <= 768,
+             qPrintable(QStringLiteral("%1 x %2 px on a screen of %3 x %4")
+                            .arg(answerer.boxes[0].size.width())
+                            .arg(answerer.boxes[0].size.height())
+                            .arg(screen.width())
+                            .arg(screen.height())));
   }
 
   void closingDuringAWaitStillSaysDoneThenEnds() {

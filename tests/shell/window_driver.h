@@ -16,14 +16,18 @@ struct Box {
   QString text;
   QMessageBox::Icon icon;
   QMessageBox::StandardButtons buttons;
+  QString detail{};           // the informative text below the text
+  QStringList buttonTexts{};  // every button's, in order
+  QSize size{};
 };
 
-// Answers every modal message box with OK as soon as it appears, after writing down what it
-// said and giving the test a look at the world at that moment.
+// Answers every modal message box with OK (or the button `press` names) as soon as it appears,
+// after writing down what it said and giving the test a look at the world at that moment.
 class BoxAnswerer : public QObject {
  public:
   QList<Box> boxes;
   std::function<void(const Box&)> onBox;
+  QString press;
 
   BoxAnswerer() {
     connect(&timer_, &QTimer::timeout, this, &BoxAnswerer::Look);
@@ -35,9 +39,16 @@ class BoxAnswerer : public QObject {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (looking_ || !box || !box->isVisible()) return;
     looking_ = true;
-    boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+    QStringList texts;
+    QAbstractButton* pressed = box->button(QMessageBox::Ok);
+    for (QAbstractButton* button : box->buttons()) {
+      texts.append(button->text());
+      if (!press.isEmpty() && button->text() == press) pressed = button;
+    }
+    boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                  box->informativeText(), texts, box->size()});
     if (onBox) onBox(boxes.last());
-    box->button(QMessageBox::Ok)->click();
+    pressed->click();
     looking_ = false;
   }
 

@@ -1,16 +1,25 @@
 #include "shell/qt/form1.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -75,6 +84,46 @@ class NotifierWatch : public lotrix::RunHost::Watch {
   QSocketNotifier notifier_;
 };
 
+// The window as screen readers see it: Qt's own account, and busy while a run is under way.
+class AccessibleForm1 : public QAccessibleWidget {
+ public:
+  explicit AccessibleForm1(Form1* form) : QAccessibleWidget(form, QAccessible::Window) {}
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.busy = static_cast<const Form1*>(widget())->IsBusy();
+    return state;
+  }
+};
+
+QAccessibleInterface* AccessibleFactory(const QString& className, QObject* object) {
+  if (className == QLatin1String("Form1") && object->isWidgetType()) {
+    return new AccessibleForm1(static_cast<Form1*>(object));
+  }
+  return nullptr;
+}
+
+// The first local file among what is dragged; empty for anything else (text, web links).
+QString DraggedFile(const QMimeData* data) {
+  if (data == nullptr) return {};
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) return url.toLocalFile();
+  }
+  return {};
+}
+
+// Desktops that show a launcher's progress (KDE's task manager, GNOME's docks) take it as this
+// signal, from the application that their launcher file names.
+void TellLauncher(bool visible, double progress) {
+  QDBusMessage signal = QDBusMessage::createSignal(
+      QStringLiteral("/org/lotrix/progress"), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+      QStringLiteral("Update"));
+  QVariantMap properties;
+  properties.insert(QStringLiteral("progress-visible"), visible);
+  properties.insert(QStringLiteral("progress"), progress);
+  signal << QStringLiteral("application://lotrix.desktop") << properties;
+  QDBusConnection::sessionBus().send(signal);
+}
+
 }  // namespace
 
 Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dialog,
@@ -113,6 +162,14 @@ Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dia
   }
   Text1->setFocus();
 
+  static const bool accessible = [] {
+    QAccessible::installFactory(AccessibleFactory);
+    return true;
+  }();
+  (void)accessible;
+  setAcceptDrops(true);
+  Text1->installEventFilter(this);
+
   connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
   connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
   connect(this, &Form1::endRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -126,7 +183,36 @@ void Form1::closeEvent(QCloseEvent* event) {
   if (runAction_.RequestEnd()) emit endRequested();
 }
 
-void Form1::Command1_Click() { Text1->setText(FromNative(lotrix::Browse(*CommonDialog1))); }
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+  const QString file = DraggedFile(event->mimeData());
+  if (file.isEmpty()) return;
+  Text1->setText(file);
+  event->acceptProposedAction();
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  // The field takes dropped text as its own; a dropped file is the window's to place.
+  if (watched == Text1 && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (!DraggedFile(drop->mimeData()).isEmpty()) {
+      if (event->type() == QEvent::DragEnter) {
+        dragEnterEvent(static_cast<QDragEnterEvent*>(event));
+      } else {
+        dropEvent(drop);
+      }
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void Form1::Command1_Click() {
+  Text1->setText(FromNative(lotrix::Browse(*CommonDialog1, ToNative(Text1->text()))));
+}
 
 void Form1::Command2_Click() { runAction_.Run(*this); }
 
@@ -156,13 +242,41 @@ std::unique_ptr<lotrix::RunHost::Watch> Form1::WatchHandle(lotrix::WaitHandle ha
   return std::make_unique<NotifierWatch>(handle, std::move(drain));
 }
 
-void Form1::ShowNotice(const lotrix::Notice& notice) {
+lotrix::Answer Form1::ShowNotice(const lotrix::Notice& notice) {
   using Kind = lotrix::Notice::Kind;
   const QMessageBox::Icon icon = notice.kind == Kind::Information ? QMessageBox::NoIcon
                                  : notice.kind == Kind::Failure   ? QMessageBox::Warning
                                                                   : QMessageBox::Critical;
   QMessageBox box(icon, FromNative(notice.title), FromNative(notice.text), QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
+  if (!notice.detail.empty()) box.setInformativeText(FromNative(notice.detail));
+  QPushButton* open = nullptr;
+  if (!notice.openPath.empty()) open = box.addButton(tr("Open"), QMessageBox::ActionRole);
+  // Enter and Escape both close it with OK; Open is a click or its own key away.
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setEscapeButton(QMessageBox::Ok);
   box.exec();
+  return open != nullptr && box.clickedButton() == open ? lotrix::Answer::Open : lotrix::Answer::Ok;
 }
+
+bool Form1::OpenFile(const std::string& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(FromNative(path)));
+}
+
+void Form1::SetBusy(bool busy) {
+  busy_ = busy;
+  if (busy) {
+    setCursor(Qt::BusyCursor);
+  } else {
+    unsetCursor();
+  }
+  QAccessible::State changed;
+  changed.busy = true;
+  QAccessibleStateChangeEvent event(this, changed);
+  QAccessible::updateAccessibility(&event);
+  TellLauncher(busy, 0.0);
+}
+
+void Form1::ShowProgress(double fraction) { TellLauncher(busy_, fraction); }
 
 void Form1::EndProgram() { emit endRequested(); }

@@ -7,6 +7,8 @@
 #include "browse/browse_action.h"
 #include "run/run_action.h"
 
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -26,6 +28,8 @@ class Form1 : public QWidget, private lotrix::RunHost {
 
   // Turns of the run waits so far: each should be a wake-up for a reason, never a spin.
   unsigned long WaitTurns() const { return runAction_.WaitTurns(); }
+  // Whether a run is under way, as the cursor and screen readers are told.
+  bool IsBusy() const { return busy_; }
 
  signals:
   // The window has been closed and no run is under way any more: time to end the program.
@@ -33,6 +37,10 @@ class Form1 : public QWidget, private lotrix::RunHost {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // A file dropped on the window, or on its path field, puts its path in the field.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private slots:
   void Command1_Click();
@@ -45,7 +53,10 @@ class Form1 : public QWidget, private lotrix::RunHost {
   void ProcessPendingEvents(const lotrix::WakeSet& wake) override;
   std::unique_ptr<Watch> WatchHandle(lotrix::WaitHandle handle,
                                      std::function<bool()> drain) override;
-  void ShowNotice(const lotrix::Notice& notice) override;
+  lotrix::Answer ShowNotice(const lotrix::Notice& notice) override;
+  bool OpenFile(const std::string& path) override;
+  void SetBusy(bool busy) override;
+  void ShowProgress(double fraction) override;
   void EndProgram() override;
 
   QLineEdit* Text1;
@@ -55,4 +66,5 @@ class Form1 : public QWidget, private lotrix::RunHost {
   std::unique_ptr<lotrix::OpenFileDialog> CommonDialog1;
 
   lotrix::RunAction runAction_;
+  bool busy_ = false;
 };

@@ -12,10 +12,12 @@ class QtOpenFileDialog : public lotrix::OpenFileDialog {
   explicit QtOpenFileDialog(QWidget* parent) : parent_(parent) {}
 
   void SetFileName(const std::string& name) override;
+  void SetFolder(const std::string& folder) override;
   void ShowOpen() override;
   std::string FileName() const override;
 
  private:
   QWidget* parent_;
   QString fileName_;
+  QString folder_;
 };

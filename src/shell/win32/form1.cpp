@@ -1,5 +1,10 @@
 #include "shell/win32/form1.h"
 
+#include <commctrl.h>
+#include <objbase.h>
+#include <oleacc.h>
+#include <shobjidl.h>
+
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -123,6 +128,57 @@ std::wstring WideTextOf(HWND control) {
 
 std::string TextOf(HWND control) { return lotrix::Narrow(WideTextOf(control)); }
 
+// A COM object of the system's, released when it goes; empty where the system has none (the
+// taskbar's progress before Windows 7) or COM could not start.
+template <class Interface>
+class Com {
+ public:
+  Com(REFCLSID kind, REFIID iid) {
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+      initialized_ = true;
+      CoCreateInstance(kind, nullptr, CLSCTX_INPROC_SERVER, iid,
+                       reinterpret_cast<void**>(&object_));
+    }
+  }
+  ~Com() {
+    if (object_) object_->Release();
+    if (initialized_) CoUninitialize();
+  }
+  Com(const Com&) = delete;
+  Com& operator=(const Com&) = delete;
+  Interface* operator->() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  Interface* object_ = nullptr;
+  bool initialized_ = false;
+};
+
+ITaskbarList3* Taskbar() {
+  static Com<ITaskbarList3> taskbar(CLSID_TaskbarList, IID_ITaskbarList3);
+  static const bool ready = taskbar && SUCCEEDED(taskbar->HrInit());
+  return ready ? taskbar.operator->() : nullptr;
+}
+
+IAccPropServices* AccessibleProperties() {
+  static Com<IAccPropServices> services(CLSID_AccPropServices, IID_IAccPropServices);
+  return services ? services.operator->() : nullptr;
+}
+
+// The task dialog of Windows Vista and later (comctl32 version 6), looked up where it exists.
+using TaskDialogFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+TaskDialogFunction TaskDialogIndirectFunction() {
+  static const auto function = [] {
+    const HMODULE comctl = LoadLibraryW(L"comctl32.dll");
+    const FARPROC found = comctl ? GetProcAddress(comctl, "TaskDialogIndirect") : nullptr;
+    return reinterpret_cast<TaskDialogFunction>(reinterpret_cast<void (*)()>(found));
+  }();
+  return function;
+}
+
+// The id of the notice's "Open" button.
+constexpr int kOpenButton = 100;
+
 // How wide `control`'s text is set in `font`. The table's widths were measured with another
 // renderer; where this one sets the serif wider, a label grows rather than lose its last word.
 int TextWidth(HWND control, HFONT font) {
@@ -183,6 +239,12 @@ LRESULT CALLBACK Form1::Procedure(HWND window, UINT message, WPARAM w, LPARAM l)
     case WM_CLOSE:
       if (form) form->OnClose();
       return 0;
+    case WM_DROPFILES:
+      if (form) form->OnDropFiles(reinterpret_cast<HDROP>(w));
+      return 0;
+    case WM_SETCURSOR:
+      if (form && form->OnSetCursor(reinterpret_cast<HWND>(w), LOWORD(l))) return TRUE;
+      break;
     case kEndMessage:
       if (form && form->busy_ == 0) DestroyWindow(window);
       return 0;
@@ -220,6 +282,25 @@ void Form1::OnCreate() {
   }
   Layout();
   SetFocus(Control(layout::kText1));
+  // Files dropped on any of the window's controls come to the window.
+  DragAcceptFiles(window_, TRUE);
+}
+
+void Form1::OnDropFiles(HDROP drop) {
+  const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+  std::wstring path(length + 1, L'\0');
+  if (length > 0 && DragQueryFileW(drop, 0, path.data(), length + 1) == length) {
+    path.resize(length);
+    SetWindowTextW(Control(layout::kText1), path.c_str());
+  }
+  DragFinish(drop);
+}
+
+// While a run is under way the pointer is an arrow with an hourglass: busy, but usable.
+bool Form1::OnSetCursor(HWND over, int hit) {
+  if (!running_ || hit != HTCLIENT || (over != window_ && !IsChild(window_, over))) return false;
+  SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+  return true;
 }
 
 // Places the controls and sizes the window for the window's current DPI.
@@ -284,7 +365,7 @@ void Form1::EndWhenIdle() {
 
 void Form1::Command1_Click() {
   ++busy_;
-  const std::string path = lotrix::Browse(*CommonDialog1);
+  const std::string path = lotrix::Browse(*CommonDialog1, TextOf(Control(layout::kText1)));
   SetWindowTextW(Control(layout::kText1), lotrix::Widen(path).c_str());
   --busy_;
   EndWhenIdle();
@@ -329,13 +410,88 @@ std::unique_ptr<lotrix::RunHost::Watch> Form1::WatchHandle(lotrix::WaitHandle,
   return std::make_unique<TimerWatch>(std::move(drain));
 }
 
-void Form1::ShowNotice(const lotrix::Notice& notice) {
+lotrix::Answer Form1::ShowNotice(const lotrix::Notice& notice) {
   using Kind = lotrix::Notice::Kind;
+  const HWND owner = closed_ ? nullptr : window_;
+  const std::wstring title = lotrix::Widen(notice.title);
+  const std::wstring text = lotrix::Widen(notice.text);
+  const std::wstring detail = lotrix::Widen(notice.detail);
+  const TaskDialogFunction taskDialog = TaskDialogIndirectFunction();
+  if ((!notice.detail.empty() || !notice.openPath.empty()) && taskDialog) {
+    // A task dialog: the text as its heading, the detail below it, "Open" beside OK.
+    const std::wstring open = L"Open";
+    const TASKDIALOG_BUTTON buttons[] = {{kOpenButton, open.c_str()}};
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = owner;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.dwCommonButtons = TDCBF_OK_BUTTON;
+    config.pszWindowTitle = title.c_str();
+    config.pszMainIcon = notice.kind == Kind::Information ? nullptr
+                         : notice.kind == Kind::Failure   ? TD_WARNING_ICON
+                                                          : TD_ERROR_ICON;
+    config.pszMainInstruction = text.c_str();
+    config.pszContent = detail.empty() ? nullptr : detail.c_str();
+    config.pButtons = notice.openPath.empty() ? nullptr : buttons;
+    config.cButtons = notice.openPath.empty() ? 0 : 1;
+    config.nDefaultButton = IDOK;
+    int pressed = IDOK;
+    if (SUCCEEDED(taskDialog(&config, &pressed, nullptr, nullptr))) {
+      return pressed == kOpenButton ? lotrix::Answer::Open : lotrix::Answer::Ok;
+    }
+  }
+  // A message box says the same, but for the "Open" button, where no task dialog is to be had.
   const UINT icon = notice.kind == Kind::Information ? 0
                     : notice.kind == Kind::Failure   ? MB_ICONWARNING
                                                      : MB_ICONERROR;
-  MessageBoxW(closed_ ? nullptr : window_, lotrix::Widen(notice.text).c_str(),
-              lotrix::Widen(notice.title).c_str(), MB_OK | icon);
+  const std::wstring all = detail.empty() ? text : text + L"\n\n" + detail;
+  MessageBoxW(owner, all.c_str(), title.c_str(), MB_OK | icon);
+  return lotrix::Answer::Ok;
+}
+
+bool Form1::OpenFile(const std::string& path) {
+  const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(closed_ ? nullptr : window_, L"open",
+                                                              lotrix::Widen(path).c_str(), nullptr,
+                                                              nullptr, SW_SHOWNORMAL));
+  return result > 32;
+}
+
+void Form1::SetBusy(bool busy) {
+  running_ = busy;
+  // The pointer changes now if it is over the window, not only when it next moves.
+  POINT at{};
+  if (GetCursorPos(&at)) {
+    const HWND over = WindowFromPoint(at);
+    if (over == window_ || IsChild(window_, over)) {
+      SetCursor(LoadCursorW(nullptr, busy ? IDC_APPSTARTING : IDC_ARROW));
+    }
+  }
+  // Screen readers learn of it as the window's state, through the system's annotation of it.
+  if (IAccPropServices* properties = AccessibleProperties()) {
+    MSAAPROPID state = PROPID_ACC_STATE;
+    if (busy) {
+      VARIANT value{};
+      value.vt = VT_I4;
+      value.lVal = STATE_SYSTEM_BUSY | STATE_SYSTEM_FOCUSABLE;
+      properties->SetHwndProp(window_, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, state,
+                              value);
+    } else {
+      properties->ClearHwndProps(window_, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &state,
+                                 1);
+    }
+  }
+  NotifyWinEvent(EVENT_OBJECT_STATECHANGE, window_, OBJID_CLIENT, CHILDID_SELF);
+  if (ITaskbarList3* taskbar = Taskbar()) {
+    taskbar->SetProgressState(window_, busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS);
+  }
+}
+
+void Form1::ShowProgress(double fraction) {
+  if (ITaskbarList3* taskbar = Taskbar(); taskbar && running_) {
+    constexpr ULONGLONG kSteps = 1000;
+    taskbar->SetProgressValue(
+        window_, static_cast<ULONGLONG>(std::clamp(fraction, 0.0, 1.0) * kSteps), kSteps);
+  }
 }
 
 void Form1::EndProgram() { PostMessageW(window_, kEndMessage, 0, 0); }

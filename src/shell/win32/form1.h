@@ -1,6 +1,8 @@
 #pragma once
 
 #include <windows.h>
+// shellapi.h needs windows.h before it.
+#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -30,6 +32,8 @@ class Form1 : private lotrix::RunHost {
   void OnActivate(bool active);
   void OnDpiChanged(const RECT& suggested);
   void OnClose();
+  void OnDropFiles(HDROP drop);
+  bool OnSetCursor(HWND over, int hit);
   void Layout();
 
   void Command1_Click();
@@ -43,7 +47,10 @@ class Form1 : private lotrix::RunHost {
   void ProcessPendingEvents(const lotrix::WakeSet& wake) override;
   std::unique_ptr<Watch> WatchHandle(lotrix::WaitHandle handle,
                                      std::function<bool()> drain) override;
-  void ShowNotice(const lotrix::Notice& notice) override;
+  lotrix::Answer ShowNotice(const lotrix::Notice& notice) override;
+  bool OpenFile(const std::string& path) override;
+  void SetBusy(bool busy) override;
+  void ShowProgress(double fraction) override;
   void EndProgram() override;
 
   HWND Control(int index) const { return controls_[index]; }
@@ -56,6 +63,7 @@ class Form1 : private lotrix::RunHost {
   // Click handlers under way: each may sit in a modal loop (a box, the open-file dialog, a
   // run's wait) in which the window can be asked to close. It is destroyed only once none is.
   int busy_ = 0;
+  bool running_ = false;  // a run's tool is running: the cursor and the taskbar say so
   std::unique_ptr<lotrix::OpenFileDialog> CommonDialog1;
   lotrix::RunAction runAction_;
 };

@@ -13,6 +13,8 @@ constexpr DWORD kLongestPath = 32768;
 
 void Win32OpenFileDialog::SetFileName(const std::string& name) { fileName_ = lotrix::Widen(name); }
 
+void Win32OpenFileDialog::SetFolder(const std::string& folder) { folder_ = lotrix::Widen(folder); }
+
 void Win32OpenFileDialog::ShowOpen() {
   std::wstring buffer = fileName_;
   buffer.resize(kLongestPath, L'\0');
@@ -21,6 +23,7 @@ void Win32OpenFileDialog::ShowOpen() {
   dialog.hwndOwner = owner_;
   dialog.lpstrFile = buffer.data();
   dialog.nMaxFile = kLongestPath;
+  dialog.lpstrInitialDir = folder_.empty() ? nullptr : folder_.c_str();
   if (GetOpenFileNameW(&dialog)) fileName_ = buffer.c_str();
 }
 

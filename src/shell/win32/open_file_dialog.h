@@ -13,10 +13,12 @@ class Win32OpenFileDialog : public lotrix::OpenFileDialog {
   explicit Win32OpenFileDialog(HWND owner) : owner_(owner) {}
 
   void SetFileName(const std::string& name) override;
+  void SetFolder(const std::string& folder) override;
   void ShowOpen() override;
   std::string FileName() const override;
 
  private:
   HWND owner_;
   std::wstring fileName_;
+  std::wstring folder_;
 };

@@ -1,0 +1,92 @@
+#include "run/tool_report.h"
+
+#include <charconv>
+
+namespace lotrix {
+namespace {
+
+std::optional<std::uint64_t> Number(std::string_view text) {
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// A value as sent, %XX spelled out; empty where it is malformed.
+std::optional<std::string> Unescaped(std::string_view value) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '%') {
+      text += value[i];
+      continue;
+    }
+    if (i + 2 >= value.size()) return std::nullopt;
+    const int high = HexDigit(value[i + 1]);
+    const int low = HexDigit(value[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    text += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return text;
+}
+
+}  // namespace
+
+void ToolReportReader::Feed(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    const std::string_view piece = bytes.substr(0, end);
+    if (!skipping_) {
+      if (partial_.size() + piece.size() > kLongestRecord) {
+        skipping_ = true;
+        partial_.clear();
+      } else {
+        partial_ += piece;
+      }
+    }
+    if (end == std::string_view::npos) return;
+    if (!skipping_) Take(partial_);
+    partial_.clear();
+    skipping_ = false;
+    bytes.remove_prefix(end + 1);
+  }
+}
+
+void ToolReportReader::Take(std::string_view record) {
+  const std::size_t space = record.find(' ');
+  if (space == std::string_view::npos) return;
+  const std::string_view word = record.substr(0, space);
+  const std::string_view value = record.substr(space + 1);
+  const std::size_t gap = value.find(' ');
+  const std::string_view first = value.substr(0, gap);
+  const std::string_view second =
+      gap == std::string_view::npos ? std::string_view() : value.substr(gap + 1);
+  if (word == "seed") {
+    if (auto seed = Number(value)) report_.seed = seed;
+  } else if (word == "progress") {
+    auto done = Number(first);
+    auto total = Number(second);
+    if (done && total) {
+      report_.done = done;
+      report_.total = total;
+    }
+  } else if (word == "lines") {
+    auto lines = Number(first);
+    auto written = Number(second);
+    if (lines && written) {
+      report_.lines = lines;
+      report_.written = written;
+    }
+  } else if (word == "sample") {
+    if (auto path = Unescaped(value); path && !path->empty()) report_.sample = std::move(*path);
+  }
+}
+
+}  // namespace lotrix
