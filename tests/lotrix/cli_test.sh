@@ -424,5 +424,39 @@ done
 check "a stop at any moment leaves no hidden file" '[ -z "$(ls -A "$work/early" | grep "^\.")" ]'
 rm -rf "$work/early"
 
+# A program that starts lotrix reads its report from the pipe LOTRIX_REPORT names; nothing that
+# is not a pipe of its own is ever written to, and a reader that has gone costs the run nothing.
+mkdir "$work/report"
+cd "$work/report" || exit 1
+cp "$work/lines.txt" hits.txt
+LOTRIX_REPORT=3 "$lotrix" --seed 9 hits.txt 30 3> >(cat >records) 2>/dev/null
+for _ in $(seq 50); do grep -q '^sample' records 2>/dev/null && break; sleep 0.1; done
+check "the report names the seed, the lines and the sample's full path" \
+  '[ "$(grep -v ^progress records)" = "$(printf "seed 9\nlines 100 30\nsample %s" "$work/report/hits_sample30.txt")" ]'
+check "and how far the reading is" 'grep -qx "progress [0-9]* $(wc -c <hits.txt)" records'
+"$lotrix" --seed 9 -o - hits.txt 30 >expected
+for channel in 1 2 3 4; do
+  # Standard output and error a pipe, 3 a file, 4 a file open for reading.
+  { LOTRIX_REPORT=$channel "$lotrix" --seed 9 -o - hits.txt 30 3>file 4<hits.txt 2>&1; } | cat >got
+  check "LOTRIX_REPORT=$channel, no pipe of its own: nothing but the sample is written" \
+    'cmp -s got expected && [ ! -s file ]'
+done
+{ sleep 0.3; LOTRIX_REPORT=3 "$lotrix" --seed 9 hits.txt 5 3>&1 >/dev/null 2>&1; } | true
+check "a reader that has gone leaves the run to end well" \
+  '[ "${PIPESTATUS[0]}" -eq 0 ] && [ "$(wc -l <hits_sample5.txt)" -eq 5 ]'
+if command -v script >/dev/null; then
+  script -qec "'$lotrix' hits.txt 7" /dev/null </dev/null | tr -d '\r' >tty
+  check "on a terminal: where the sample is, and the seed that draws it again" \
+    'seed=$(sed -n "s/.*--seed \([0-9]*\) draws it again$/\1/p" tty) && [ -n "$seed" ] &&
+     grep -q "the sample is in hits_sample7.txt" tty &&
+     cmp -s <("$lotrix" --seed "$seed" -o - hits.txt 7) hits_sample7.txt'
+  script -qec "'$lotrix' --seed 3 hits.txt 7" /dev/null </dev/null | tr -d '\r' >tty
+  check "with the seed given, the seed is not said again" \
+    'grep -qx "lotrix: hits_sample7.txt exists; the sample is in hits_sample7-2.txt" tty &&
+     [ "$(wc -l <tty)" -eq 1 ]'
+fi
+cd "$work" || exit 1
+rm -rf "$work/report"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -249,7 +249,11 @@ lotrix::Answer Form1::ShowNotice(const lotrix::Notice& notice) {
                                                                   : QMessageBox::Critical;
   QMessageBox box(icon, FromNative(notice.title), FromNative(notice.text), QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
-  if (!notice.detail.empty()) box.setInformativeText(FromNative(notice.detail));
+  if (!notice.detail.empty()) {
+    box.setInformativeText(FromNative(notice.detail));
+    // Wide enough for a path and the seed's sentence to read as lines, not as a column.
+    box.setStyleSheet(QStringLiteral("QLabel { min-width: 30em; }"));
+  }
   QPushButton* open = nullptr;
   if (!notice.openPath.empty()) open = box.addButton(tr("Open"), QMessageBox::ActionRole);
   // Enter and Escape both close it with OK; Open is a click or its own key away.
