@@ -15,6 +15,14 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/lotrix-XXXXXX")
 trap 'kill ${server:-} 2>/dev/null; rm -rf "$work"' EXIT
 seq 1 500 | sed 's/^/hit /' >"$work/hits.txt"
+# The desktop's opener, as the window finds it on PATH; it records what it was asked to open,
+# whole or not at all, as the driver may look while it writes.
+mkdir "$work/stand-ins"
+cat >"$work/stand-ins/xdg-open" <<'EOF'
+#!/bin/sh
+printf '%s\0' "$@" >"${0%/*}/xdg-open.part" && mv "${0%/*}/xdg-open.part" "${0%/*}/xdg-open.args"
+EOF
+chmod +x "$work/stand-ins/xdg-open"
 
 case $display in
   x11)
@@ -44,9 +52,9 @@ esac
 # variable stands in for a running screen reader.
 dbus-run-session -- bash -c '
   dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null
-  QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$1/lotrixGUI" 2>"$3/gui.log" &
+  QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 HOME=$3 PATH=$3/stand-ins:$PATH "$1/lotrixGUI" 2>"$3/gui.log" &
   gui=$!
-  /usr/bin/python3 "$2/atspi_driver.py" "$3"
+  /usr/bin/python3 "$2/atspi_driver.py" "$3" "$1"
   status=$?
   kill -0 $gui 2>/dev/null || { echo "FAIL: the window died"; cat "$3/gui.log" >&2; status=1; }
   kill $gui 2>/dev/null

@@ -63,5 +63,40 @@ check "Enter in a field shows no box" '[ -z "$(windows_named information)" ]'
 check "Enter in a field writes no sample" '[ -z "$(ls "$work"/*_sample7.txt 2>/dev/null)" ]'
 
 close_and_expect_end "$main"
+
+# Closing the window while a run is under way: the window goes at once, the run's outcome still
+# shows, and the program ends once that is dismissed. A named pipe holds the run open until the
+# row ends it.
+mkfifo "$work/held"
+sampler_of() {  # the sampler that $program started, once it has
+  local pid
+  for _ in $(seq 100); do
+    pid=$(ps -o pid=,comm= --ppid "$program" | awk '$2 == "lotrix" { print $1 }')
+    [ -n "$pid" ] && echo "$pid" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+while IFS='|' read -r what ending title; do
+  "$bin/lotrixGUI" 2>>"$work/gui.log" &
+  program=$!
+  main=$(window_named Lotrix) || { check "$what: the window opens" false; continue; }
+  focus "$main"
+  type_text "$work/held"
+  keys Tab Tab Tab space   # past Browse and the size, to Run
+  sampler=$(sampler_of) || { check "$what: Run starts the sampler" false; kill "$program"; continue; }
+  python3 "$e2e_dir/close_window.py" "$main"
+  check "$what: the window goes at once" 'gone "$main"'
+  check "$what: the program waits for the run" 'kill -0 "$program"'
+  eval "$ending"
+  check "$what: the outcome still shows, titled $title" 'dismiss "$title" "$main"'
+  expect_end "$what: then the program ends"
+  # A sampler left waiting by a failed row would wait on the pipe for ever.
+  [ "$(ps -o comm= -p "$sampler")" = lotrix ] && kill "$sampler"
+done <<'EOF'
+the sampler finishes|timeout 10 sh -c 'seq 1 100 >"$1"' sh "$work/held"|information
+the sampler is killed|kill "$sampler"|Lotrix
+EOF
+
 [ "$failures" -eq 0 ] || tail -n 80 "$work/gui.log" >&2
 finish

@@ -4,6 +4,8 @@
 //   LOTRIX_FAKE_REPORT       file to write key=value lines to: pid, sid, fds, stdin, stdout,
 //                            channel (LOTRIX_REPORT as it found it)
 //   LOTRIX_FAKE_SAYS         write these records (lines) to the report pipe LOTRIX_REPORT names
+//   LOTRIX_FAKE_LINGER_MS    leave behind a process that holds its standard error and report
+//                            pipe open this long after it has ended (Linux)
 //   LOTRIX_FAKE_QUIET_MS     first sleep this long
 //   LOTRIX_FAKE_STDERR_BYTES write this many bytes of filler lines to standard error
 //   LOTRIX_FAKE_DELAY_MS     then sleep this long
@@ -108,6 +110,12 @@ int Main(int argc, char* argv[]) {
 #endif
   }
   if (const char* says = Setting("LOTRIX_FAKE_SAYS")) Say(std::string(says) + "\n");
+#ifndef _WIN32
+  if (const long linger = Number("LOTRIX_FAKE_LINGER_MS"); linger > 0 && fork() == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(linger));
+    _exit(0);
+  }
+#endif
   std::this_thread::sleep_for(std::chrono::milliseconds(Number("LOTRIX_FAKE_QUIET_MS")));
   const std::string filler = std::string(99, 'x') + "\n";
   for (long left = Number("LOTRIX_FAKE_STDERR_BYTES"); left > 0; left -= 100) WriteError(filler);

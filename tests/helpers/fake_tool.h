@@ -45,6 +45,7 @@ struct Script {
   long stderrBytes = 0;
   std::string lastWords{};
   std::string says{};  // report records, one a line
+  int lingerMs = 0;    // a process left behind holds its pipes this long
 };
 
 // Sets an environment variable, or removes it when `value` is empty.
@@ -66,6 +67,7 @@ inline void Apply(const Script& script) {
   SetOrClear("LOTRIX_FAKE_ENDED", script.ended);
   SetOrClear("LOTRIX_FAKE_LAST_WORDS", script.lastWords);
   SetOrClear("LOTRIX_FAKE_SAYS", script.says);
+  SetOrClear("LOTRIX_FAKE_LINGER_MS", std::to_string(script.lingerMs));
   SetOrClear("LOTRIX_FAKE_QUIET_MS", std::to_string(script.quietMs));
   SetOrClear("LOTRIX_FAKE_DELAY_MS", std::to_string(script.delayMs));
   SetOrClear("LOTRIX_FAKE_STATUS", std::to_string(script.status));

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -248,6 +249,44 @@ class Form1Test : public QObject {
     QVERIFY2(window.WaitTurns() < 1000, QByteArray::number(qulonglong(window.WaitTurns())));
   }
 
+  void aWaitWithNothingElseToDoWakesWhenTheToolEnds() {
+    // No timer runs and no event comes, and a process the tool left behind holds its pipes
+    // open: only the tool's end can wake the wait. The box is closed the moment it shows, not
+    // by polling for it.
+    fake::Apply({.delayMs = 300, .says = "seed 1", .lingerMs = 8000});
+    Form1 window;
+    window.show();
+    // (The path field's blinking cursor would wake it twice a second.)
+    const int flash = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);
+    QCoreApplication::processEvents();
+    struct Closer : QObject {
+      int shown = 0;
+      bool eventFilter(QObject* object, QEvent* event) override {
+        auto* box = qobject_cast<QMessageBox*>(object);
+        if (box && event->type() == QEvent::Show) {
+          ++shown;
+          QMetaObject::invokeMethod(
+              box, [box] { box->done(QMessageBox::Ok); }, Qt::QueuedConnection);
+        }
+        return false;
+      }
+    } closer;
+    qApp->installEventFilter(&closer);
+    // Only a wait that never wakes lets this fire.
+    bool stuck = false;
+    QTimer::singleShot(5000, &window, [&] { stuck = true; });
+    QElapsedTimer clock;
+    clock.start();
+    Click(window, "Command2");
+    qApp->removeEventFilter(&closer);
+    QApplication::setCursorFlashTime(flash);
+    QVERIFY2(!stuck, "the wait slept through the tool's end");
+    QCOMPARE(closer.shown, 1);
+    QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
+    QVERIFY2(window.WaitTurns() < 10, QByteArray::number(qulonglong(window.WaitTurns())));
+  }
+
   void anEndedToolDoesNotSpinTheModalLoopsInsideItsWait() {
     // The tool ends while the user reads an error box of a second click on Run.
     fake::Apply({.delayMs = 50});
@@ -384,13 +423,13 @@ class Form1Test : public QObject {
     Click(window, "Command2");
     QCOMPARE(answerer.boxes.size(), 1);
     const QRect screen = window.screen()->availableGeometry();
-    QVERIFY2(answerer.boxes[0].size.width() <= screen.width() &&
-                 answerer.boxes[0].size.height() <= 768,
-             qPrintable(QStringLiteral("%1 x %2 px on a screen of %3 x %4")
-                            .arg(answerer.boxes[0].size.width())
-                            .arg(answerer.boxes[0].size.height())
-                            .arg(screen.width())
-                            .arg(screen.height())));
+    QVERIFY2(
+        answerer.boxes[0].size.width() <= screen.width() && answerer.boxes[0].size.height() <= 768,
+        qPrintable(QStringLiteral("%1 x %2 px on a screen of %3 x %4")
+                       .arg(answerer.boxes[0].size.width())
+                       .arg(answerer.boxes[0].size.height())
+                       .arg(screen.width())
+                       .arg(screen.height())));
   }
 
   void closingDuringAWaitStillSaysDoneThenEnds() {
