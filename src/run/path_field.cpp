@@ -11,6 +11,8 @@
 #include <unistd.h>
 #endif
 
+#include "run/tool_report.h"
+
 namespace lotrix {
 namespace {
 
@@ -35,13 +37,6 @@ std::string_view Unquoted(std::string_view text) {
   return text;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The local path a file:// address names, %XX decoded; empty for anything else.
 std::string FromFileUri(std::string_view uri) {
   static constexpr std::string_view kScheme = "file://";
@@ -54,16 +49,9 @@ std::string FromFileUri(std::string_view uri) {
   // file:///path and file://localhost/path are this machine's.
   if (rest.starts_with("localhost/")) rest.remove_prefix(9);
   if (!rest.starts_with('/')) return {};
-  std::string path;
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] == '%' && i + 2 < rest.size() && HexDigit(rest[i + 1]) >= 0 &&
-        HexDigit(rest[i + 2]) >= 0) {
-      path += static_cast<char>(HexDigit(rest[i + 1]) * 16 + HexDigit(rest[i + 2]));
-      i += 2;
-    } else {
-      path += rest[i];
-    }
-  }
+  auto decoded = PercentDecoded(rest);
+  if (!decoded) return {};
+  std::string path = std::move(*decoded);
   if (kWindows) {
     // file:///C:/corpus/hits.txt is C:\corpus\hits.txt.
     if (path.size() >= 3 && path[2] == ':') path.erase(0, 1);

@@ -12,15 +12,15 @@ std::optional<std::uint64_t> Number(std::string_view text) {
   return value;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+}  // namespace
 
-// A value as sent, %XX spelled out; empty where it is malformed.
-std::optional<std::string> Unescaped(std::string_view value) {
+std::optional<std::string> PercentDecoded(std::string_view value) {
+  const auto digit = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
   std::string text;
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (value[i] != '%') {
@@ -28,16 +28,14 @@ std::optional<std::string> Unescaped(std::string_view value) {
       continue;
     }
     if (i + 2 >= value.size()) return std::nullopt;
-    const int high = HexDigit(value[i + 1]);
-    const int low = HexDigit(value[i + 2]);
+    const int high = digit(value[i + 1]);
+    const int low = digit(value[i + 2]);
     if (high < 0 || low < 0) return std::nullopt;
     text += static_cast<char>(high * 16 + low);
     i += 2;
   }
   return text;
 }
-
-}  // namespace
 
 void ToolReportReader::Feed(std::string_view bytes) {
   while (!bytes.empty()) {
@@ -85,7 +83,9 @@ void ToolReportReader::Take(std::string_view record) {
       report_.written = written;
     }
   } else if (word == "sample") {
-    if (auto path = Unescaped(value); path && !path->empty()) report_.sample = std::move(*path);
+    if (auto path = PercentDecoded(value); path && !path->empty()) {
+      report_.sample = std::move(*path);
+    }
   }
 }
 

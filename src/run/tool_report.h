@@ -20,6 +20,10 @@ struct ToolReport {
   std::string sample;  // the full path of the file written; empty if none was said
 };
 
+// `text` with each %XX spelled out as the byte it stands for (as a report's values and file://
+// addresses write them); empty where a % is not followed by two hexadecimal digits.
+std::optional<std::string> PercentDecoded(std::string_view text);
+
 // Reads the report as it arrives, in pieces of any size.
 class ToolReportReader {
  public:
