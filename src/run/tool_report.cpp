@@ -62,26 +62,19 @@ void ToolReportReader::Take(std::string_view record) {
   if (space == std::string_view::npos) return;
   const std::string_view word = record.substr(0, space);
   const std::string_view value = record.substr(space + 1);
+  // "progress" and "lines" carry two numbers; both are taken, or neither.
   const std::size_t gap = value.find(' ');
-  const std::string_view first = value.substr(0, gap);
-  const std::string_view second =
-      gap == std::string_view::npos ? std::string_view() : value.substr(gap + 1);
+  const auto first = Number(value.substr(0, gap));
+  const auto second = gap == std::string_view::npos ? std::nullopt : Number(value.substr(gap + 1));
+  const bool pair = first && second;
   if (word == "seed") {
     if (auto seed = Number(value)) report_.seed = seed;
-  } else if (word == "progress") {
-    auto done = Number(first);
-    auto total = Number(second);
-    if (done && total) {
-      report_.done = done;
-      report_.total = total;
-    }
-  } else if (word == "lines") {
-    auto lines = Number(first);
-    auto written = Number(second);
-    if (lines && written) {
-      report_.lines = lines;
-      report_.written = written;
-    }
+  } else if (word == "progress" && pair) {
+    report_.done = first;
+    report_.total = second;
+  } else if (word == "lines" && pair) {
+    report_.lines = first;
+    report_.written = second;
   } else if (word == "sample") {
     if (auto path = PercentDecoded(value); path && !path->empty()) {
       report_.sample = std::move(*path);
