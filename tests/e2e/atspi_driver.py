@@ -128,7 +128,8 @@ def dismiss(box, button):
     return bool(wait_for(lambda: any_notice() is None, 10))
 
 
-DONE = re.compile(r'The sample is in\n(.*)\n\nSeed (\d+): "lotrix --seed \2" draws the same sample again\.')
+DONE = re.compile(r'The sample is in\n(.*)\n\n'
+                  r'Seed (\d+): "lotrix --seed \2" draws the same sample again\.')
 
 
 def done_sample(box):
@@ -167,7 +168,12 @@ if sample is not None:
               and again.stdout == written.read())
     check("its Open button closes it", dismiss(box, "Open"))
     record = os.path.join(folder, "stand-ins", "xdg-open.args")
-    opened = wait_for(lambda: os.path.exists(record) and open(record).read().split("\0")[:-1], 10)
+
+    def arguments():
+        with open(record) as recorded:
+            return recorded.read().split("\0")[:-1]
+
+    opened = wait_for(arguments, 10)
     print(f"Open ran xdg-open {opened}")
     check("Open asks the desktop to open the sample",
           opened in ([sample], ["file://" + urllib.parse.quote(sample)]))
@@ -198,7 +204,7 @@ box = run(os.path.join(folder, "nothing.txt") + "\n", 5)
 check("a name of no file brings the failure notice", box is not None and box.name == "Lotrix")
 if box is not None:
     shown = f"$'{os.path.join(folder, 'nothing.txt')}\\n'"
-    check(f"it shows the name as typed, {shown}", any(shown in text for text in texts(box)))
+    check(f"it shows the name as typed, {shown}", any(shown in label for label in texts(box)))
     check("OK closes it", dismiss(box, "OK"))
 
 # Busy while a run is under way: a named pipe keeps the sampler reading until the driver has

@@ -77,14 +77,19 @@ sampler_of() {  # the sampler that $program started, once it has
   done
   return 1
 }
-while IFS='|' read -r what ending title; do
+while IFS='|' read -r -u 4 what ending title; do
+  kill ${program:-} 2>/dev/null   # one that a failed row left behind
   "$bin/lotrixGUI" 2>>"$work/gui.log" &
   program=$!
   main=$(window_named Lotrix) || { check "$what: the window opens" false; continue; }
   focus "$main"
   type_text "$work/held"
   keys Tab Tab Tab space   # past Browse and the size, to Run
-  sampler=$(sampler_of) || { check "$what: Run starts the sampler" false; kill "$program"; continue; }
+  if ! sampler=$(sampler_of); then
+    check "$what: Run starts the sampler" false
+    kill "$program"
+    continue
+  fi
   python3 "$e2e_dir/close_window.py" "$main"
   check "$what: the window goes at once" 'gone "$main"'
   check "$what: the program waits for the run" 'kill -0 "$program"'
@@ -93,7 +98,7 @@ while IFS='|' read -r what ending title; do
   expect_end "$what: then the program ends"
   # A sampler left waiting by a failed row would wait on the pipe for ever.
   [ "$(ps -o comm= -p "$sampler")" = lotrix ] && kill "$sampler"
-done <<'EOF'
+done 4<<'EOF'
 the sampler finishes|timeout 10 sh -c 'seq 1 100 >"$1"' sh "$work/held"|information
 the sampler is killed|kill "$sampler"|Lotrix
 EOF
