@@ -87,6 +87,15 @@ Notice OpenFailedNotice(const std::string& path) {
           FitToBox("The sample could not be opened; no application is set to open it:\n" + path)};
 }
 
+Notice NothingKeptNotice(const std::string& input) {
+  return {Notice::Kind::Failure, "Lotrix",
+          FitToBox("Nothing was saved. \"" + input +
+                   "\" is not a file but a pipe, a device or a file made as it is read (as in "
+                   "/proc); the sampler writes the sample of such an input to its standard "
+                   "output, which the window does not keep. Save the lines to a file first, "
+                   "and sample that file.")};
+}
+
 std::string FitToBox(std::string_view text, std::size_t width, std::size_t rows) {
   std::string fitted;
   while (!text.empty() || fitted.empty()) {
@@ -108,11 +117,16 @@ std::string FitToBox(std::string_view text, std::size_t width, std::size_t rows)
         fitted += std::string(line.substr(0, cut)) + "\u2026";
         break;
       }
-      const std::size_t space = line.substr(0, cut + 1).rfind(' ');
-      if (space != std::string_view::npos && space > 0) cut = space;
+      // A row ends after a space or a path's separator where it can; nothing is dropped, so that
+      // a path broken over rows still reads as itself.
+      if (line[cut] == ' ') {
+        ++cut;
+      } else if (const std::size_t at = line.substr(0, cut).find_last_of(" /\\");
+                 at != std::string_view::npos) {
+        cut = at + 1;
+      }
       fitted += std::string(line.substr(0, cut)) + "\n";
       line.remove_prefix(cut);
-      if (!line.empty() && line.front() == ' ') line.remove_prefix(1);
     }
     if (end == std::string_view::npos) break;
     fitted += '\n';
@@ -198,6 +212,12 @@ void RunAction::Run(RunHost& host) {
     return;
   }
   const ToolReport& report = tool->Report();
+  // A sampler that reports (not an older one) names the file it wrote; naming none, it kept
+  // the sample nowhere the user can find it.
+  if (report.written && report.sample.empty()) {
+    host.ShowNotice(NothingKeptNotice(path));
+    return;
+  }
   if (host.ShowNotice(DoneNotice(report)) == Answer::Open && !host.OpenFile(report.sample)) {
     host.ShowNotice(OpenFailedNotice(report.sample));
   }

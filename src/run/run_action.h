@@ -30,11 +30,14 @@ Notice DoneNotice(const ToolReport& report = {});
 Notice ErrorNotice(const RunError& error);
 Notice FailureNotice(const ToolExit& exit);
 Notice OpenFailedNotice(const std::string& path);
+// A run that ended well but kept nothing: the input was no file (a pipe, a device, a file of
+// /proc), whose sample goes to standard output, which the window discards.
+Notice NothingKeptNotice(const std::string& input);
 
-// `text` with every line longer than `width` characters broken, at a space where there is one,
-// and a line that would take more than `rows` rows cut short with an ellipsis: a box sizes
-// itself to its longest line, and one unbroken line of a thousand characters would leave the
-// screen.
+// `text` with every line longer than `width` characters broken into rows, after a space or a
+// path separator where there is one, and a line that would take more than `rows` rows cut
+// short with an ellipsis: a box sizes itself to its longest line, and one unbroken line of a
+// thousand characters would leave the screen. Only line breaks are added; nothing is dropped.
 std::string FitToBox(std::string_view text, std::size_t width = 96, std::size_t rows = 6);
 
 // What the run action needs from the window that hosts it. Texts cross this boundary in the

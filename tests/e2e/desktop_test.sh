@@ -99,7 +99,7 @@ while IFS='|' read -r -u 4 what ending title; do
   # A sampler left waiting by a failed row would wait on the pipe for ever.
   [ "$(ps -o comm= -p "$sampler")" = lotrix ] && kill "$sampler"
 done 4<<'EOF'
-the sampler finishes|timeout 10 sh -c 'seq 1 100 >"$1"' sh "$work/held"|information
+the sampler finishes|timeout 10 sh -c 'seq 1 100 >"$1"' sh "$work/held"|Lotrix
 the sampler is killed|kill "$sampler"|Lotrix
 EOF
 

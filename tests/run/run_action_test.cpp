@@ -392,6 +392,30 @@ TEST(RunAction, TheDoneNoticeSaysWhatTheSamplerReported) {
   }
 }
 
+TEST(RunAction, ASampleThatWentToNoFileIsNoDone) {
+  // A pipe's or a device's sample goes to standard output, which the window discards: the
+  // sampler reports the lines but names no file. An older sampler, reporting nothing, still
+  // gets "Done!".
+  struct Case {
+    std::string says;
+    Notice::Kind kind;
+  };
+  for (const auto& [says, kind] :
+       {Case{"seed 3\nlines 100 30", Notice::Kind::Failure},
+        Case{"seed 3\nlines 0 0", Notice::Kind::Failure}, Case{"", Notice::Kind::Information}}) {
+    fake::Apply({.says = says});
+    FakeWindow window;
+    window.path = "/dev/stdin";
+    RunAction action;
+    action.Run(window);
+    ASSERT_EQ(window.notices.size(), 1u);
+    EXPECT_EQ(window.notices[0].kind, kind) << says;
+    if (kind == Notice::Kind::Failure) {
+      EXPECT_TRUE(window.notices[0].text.starts_with("Nothing was saved. \"/dev/stdin\""));
+    }
+  }
+}
+
 TEST(RunAction, OpenOpensTheSampleAndSaysSoWhenTheDesktopCannot) {
   for (const bool opens : {true, false}) {
     fake::Apply({.says = "sample /corpus/hits_sample30.txt"});
@@ -440,14 +464,14 @@ TEST(FitToBox, EveryLineFitsAndNothingUncutIsLost) {
   // Generated texts of words of every length, some far past the width, in one- to four-byte
   // characters.
   std::mt19937 random(7);
-  const std::vector<std::string> pieces = {"a", "é", "語", "😀", " ", " ", "\n"};
+  const std::vector<std::string> pieces = {"a", "é", "語", "😀", " ", "/", "\n"};
   auto codePoints = [](std::string_view line) {
     return static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) {
       return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }));
   };
   auto squeezed = [](std::string text) {
-    std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
+    std::erase(text, '\n');
     return text;
   };
   for (int trial = 0; trial < 300; ++trial) {
@@ -485,7 +509,9 @@ TEST(FitToBox, EveryLineFitsAndNothingUncutIsLost) {
   }
   EXPECT_LE(longest, 97u);
   EXPECT_EQ(lotrix::FitToBox("Done!"), "Done!");
-  EXPECT_EQ(lotrix::FitToBox("one two three", 7), "one two\nthree");
+  EXPECT_EQ(lotrix::FitToBox("one two three", 7), "one two \nthree");
+  EXPECT_EQ(lotrix::FitToBox("/home/ana/long folder/hits.txt", 14),
+            "/home/ana/long \nfolder/\nhits.txt");
   EXPECT_EQ(lotrix::FitToBox(std::string(10, 'x'), 4, 2), "xxxx\nxxxx\u2026");
 }
 
