@@ -14,16 +14,33 @@
 
 namespace lotrix {
 
+namespace {
+
+// Whether `fd` is a standard descriptor under another number (as `3>&1` makes it).
+bool IsStandard(const struct stat& info) {
+  for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+    struct stat other {};
+    if (fstat(standard, &other) == 0 && other.st_dev == info.st_dev &&
+        other.st_ino == info.st_ino) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 Report Report::FromEnvironment() {
   const char* text = std::getenv("LOTRIX_REPORT");
   if (text == nullptr) return Report(kClosed);
   int fd = -1;
   const char* end = text + std::strlen(text);
   const auto [stop, error] = std::from_chars(text, end, fd);
-  // Standard output may be the sample itself; only a pipe of its own is written to.
+  // Standard output may be the sample itself; only a pipe of its own is written to, not one of
+  // the standard ones under another number.
   struct stat info {};
   if (error != std::errc() || stop != end || fd <= STDERR_FILENO || fstat(fd, &info) != 0 ||
-      !S_ISFIFO(info.st_mode) || (fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY) {
+      !S_ISFIFO(info.st_mode) || (fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY || IsStandard(info)) {
     return Report(kClosed);
   }
   fcntl(fd, F_SETFD, FD_CLOEXEC);

@@ -7,6 +7,22 @@
 
 namespace lotrix {
 
+namespace {
+
+// Whether `handle` is a standard handle, or a copy of one (Windows 10 and later can tell).
+bool IsStandard(HANDLE handle) {
+  using Compare = BOOL(WINAPI*)(HANDLE, HANDLE);
+  static const auto compare = reinterpret_cast<Compare>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CompareObjectHandles")));
+  for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE standard = GetStdHandle(which);
+    if (handle == standard || (compare && standard && compare(handle, standard))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 Report Report::FromEnvironment() {
   char text[32];
   const DWORD size = GetEnvironmentVariableA("LOTRIX_REPORT", text, sizeof text);
@@ -15,8 +31,7 @@ Report Report::FromEnvironment() {
   const auto [stop, error] = std::from_chars(text, text + size, value);
   const auto handle = reinterpret_cast<HANDLE>(value);
   // A standard handle may be the sample itself; only a pipe of its own is written to.
-  if (error != std::errc() || stop != text + size || handle == GetStdHandle(STD_INPUT_HANDLE) ||
-      handle == GetStdHandle(STD_OUTPUT_HANDLE) || handle == GetStdHandle(STD_ERROR_HANDLE) ||
+  if (error != std::errc() || stop != text + size || IsStandard(handle) ||
       GetFileType(handle) != FILE_TYPE_PIPE) {
     return Report(kClosed);
   }

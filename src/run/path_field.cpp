@@ -22,11 +22,10 @@ constexpr bool kWindows = true;
 constexpr bool kWindows = false;
 #endif
 
-std::string_view Trimmed(std::string_view text) {
-  static constexpr std::string_view kBlank = " \t\r\n\v\f";
-  const std::size_t first = text.find_first_not_of(kBlank);
+std::string_view Trimmed(std::string_view text, std::string_view blank = " \t\r\n\v\f") {
+  const std::size_t first = text.find_first_not_of(blank);
   if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
+  return text.substr(first, text.find_last_not_of(blank) - first + 1);
 }
 
 std::string_view Unquoted(std::string_view text) {
@@ -65,7 +64,8 @@ std::string FromFileUri(std::string_view uri) {
 }  // namespace
 
 bool PathExists(const std::string& path) {
-  if (path.empty()) return false;
+  // The system would look only as far as a NUL, and find another file.
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
 #ifdef _WIN32
   return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 #else
@@ -74,7 +74,7 @@ bool PathExists(const std::string& path) {
 }
 
 bool IsFolder(const std::string& path) {
-  if (path.empty()) return false;
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
 #ifdef _WIN32
   const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -94,9 +94,12 @@ std::string PathFromField(const std::string& text,
                           const std::function<bool(const std::string&)>& exists,
                           const std::string& home) {
   if (exists(text)) return text;
+  // Line breaks go first, alone: "hits.txt \n" is the file "hits.txt " where there is one.
+  const std::string_view unbroken = Trimmed(text, "\r\n");
   const std::string_view trimmed = Trimmed(text);
   std::vector<std::string> readings;
-  for (const std::string_view bare : {trimmed, Unquoted(trimmed), Trimmed(Unquoted(trimmed))}) {
+  for (const std::string_view bare :
+       {unbroken, trimmed, Unquoted(trimmed), Trimmed(Unquoted(trimmed))}) {
     readings.emplace_back(bare);
     if (std::string path = FromFileUri(bare); !path.empty()) readings.push_back(std::move(path));
     if (!home.empty() && bare.starts_with("~/")) {

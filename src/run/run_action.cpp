@@ -1,5 +1,6 @@
 #include "run/run_action.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -69,7 +70,8 @@ Notice DoneNotice(const ToolReport& report) {
     notice.detail += (notice.detail.empty() ? "" : "\n\n") + std::string("Seed ") + seed +
                      ": \"lotrix --seed " + seed + "\" draws the same sample again.";
   }
-  notice.detail = FitToBox(notice.detail);
+  // A path may take a dozen rows.
+  notice.detail = FitToBox(notice.detail, 96, 12);
   return notice;
 }
 
@@ -103,11 +105,16 @@ std::string FitToBox(std::string_view text, std::size_t width, std::size_t rows)
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     for (std::size_t row = 0;; ++row) {
-      // Characters, not bytes: a UTF-8 sequence is never split.
+      // Characters, not bytes: a UTF-8 sequence is never split, and stray continuation bytes
+      // (text that is no UTF-8) count a character for every four.
       std::size_t cut = 0;
       for (std::size_t characters = 0; cut < line.size() && characters < width; ++characters) {
-        do ++cut;
-        while (cut < line.size() && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80);
+        ++cut;
+        for (int more = 0; more < 3 && cut < line.size() &&
+                           (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80;
+             ++more) {
+          ++cut;
+        }
       }
       if (cut == line.size()) {
         fitted += line;
@@ -175,6 +182,12 @@ void RunAction::Run(RunHost& host) {
 
   // The fields are read once, here: what the user types during the wait belongs to later runs.
   const std::string path = PathFromField(host.PathText(), PathExists, HomeFolder());
+  // A command line ends its words at a NUL: the sampler would be given another name.
+  if (path.find('\0') != std::string::npos) {
+    host.ShowNotice(ErrorNotice({52, "Bad file name or number",
+                                 "The path holds a NUL character, which no file name can hold."}));
+    return;
+  }
   const auto size = ConvertSampleSize(host.SampleSizeText(), host.DecimalSeparator());
   if (!size) {
     host.ShowNotice(ErrorNotice(size.error()));
@@ -196,7 +209,8 @@ void RunAction::Run(RunHost& host) {
     const ToolReport& report = tool->Report();
     if (report.done && report.total && *report.total > 0 && *report.done != shown) {
       shown = *report.done;
-      host.ShowProgress(static_cast<double>(shown) / static_cast<double>(*report.total));
+      host.ShowProgress(
+          std::min(1.0, static_cast<double>(shown) / static_cast<double>(*report.total)));
     }
     return more;
   });

@@ -442,8 +442,13 @@ for channel in 1 2 3 4; do
     'cmp -s got expected && [ ! -s file ]'
 done
 { sleep 0.3; LOTRIX_REPORT=3 "$lotrix" --seed 9 hits.txt 5 3>&1 >/dev/null 2>&1; } | true
+ended=${PIPESTATUS[0]}
 check "a reader that has gone leaves the run to end well" \
-  '[ "${PIPESTATUS[0]}" -eq 0 ] && [ "$(wc -l <hits_sample5.txt)" -eq 5 ]'
+  '[ "$ended" -eq 0 ] && [ "$(wc -l <hits_sample5.txt)" -eq 5 ]'
+# Nor is a standard one, under another number: the records would land in the sample.
+{ LOTRIX_REPORT=3 "$lotrix" --seed 9 -o - hits.txt 30 3>&1 2>/dev/null; } | cat >got
+check "LOTRIX_REPORT naming standard output under another number: only the sample" \
+  'cmp -s got expected'
 if command -v script >/dev/null; then
   script -qec "'$lotrix' hits.txt 7" /dev/null </dev/null | tr -d '\r' >tty
   check "on a terminal: where the sample is, and the seed that draws it again" \

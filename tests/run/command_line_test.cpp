@@ -128,6 +128,32 @@ TEST(ArgumentVector, CarriesThePathUntouched) {
   EXPECT_EQ(argv[2], "-7");
 }
 
+TEST(PathField, AnExistingNameWinsOverItsTidiedReadings) {
+  const std::set<std::string> files = {" odd name ", "odd name", "'quoted'",       "quoted",
+                                       "hits.txt ",  "hits.txt", "/home/anaana/x", "/home/ana/x"};
+  struct Case {
+    std::string field, path;
+  } const cases[] = {
+      {" odd name ", " odd name "},
+      {"'quoted'", "'quoted'"},
+      {"hits.txt \n", "hits.txt "},  // only the line break was the slip
+#ifndef _WIN32
+      {"~ana/x", "~ana/x"},  // another user's home is not ours
+      {"~x", "~x"},
+#endif
+      // No name holds a NUL; the system would look only as far as it, at another file.
+      {std::string("hits.txt\0junk", 13), std::string("hits.txt\0junk", 13)},
+      {"file:///home/ana/x%00.csv", "file:///home/ana/x%00.csv"},
+  };
+  const auto exists = [&](const std::string& path) {
+    return path.find('\0') == std::string::npos && files.contains(path);
+  };
+  for (const auto& [field, path] : cases) {
+    EXPECT_EQ(lotrix::PathFromField(field, exists, "/home/ana"), path) << field;
+  }
+  EXPECT_FALSE(lotrix::PathExists(std::string("/\0", 2)));
+}
+
 TEST(PathField, SlipsOfTypingPastingAndDroppingAreReadAsTheFileMeant) {
   // The files that exist; each case's field text, and the path it means here.
 #ifdef _WIN32

@@ -32,6 +32,9 @@ class ReportPipe {
 #else
     int ends[2];
     if (pipe(ends) != 0) ADD_FAILURE() << "no pipe";
+    // Room for what a writer that sends too much would send, so that a test counts it rather
+    // than waits on a full pipe.
+    fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
     read_ = ends[0];
     fake::SetOrClear("LOTRIX_REPORT", std::to_string(ends[1]));
 #endif
@@ -151,6 +154,47 @@ TEST(Report, AnOverlongLineIsSkippedAndTheNextRecordRead) {
   reader.Feed("still the same line\nseed 7\n");
   EXPECT_EQ(reader.Report().sample, "");
   EXPECT_EQ(reader.Report().seed, 7u);
+}
+
+TEST(Report, AValueMayEndInAnEscapedByteAndAStreamIsToldSparingly) {
+  // Paths whose last byte is sent as %XX come back whole.
+#ifdef _WIN32
+  const std::string root = "C:\\";
+#else
+  const std::string root = "/";
+#endif
+  for (const std::string name : {"a%", "a\n", "a\x7f", "%", "a%41"}) {
+    std::string sent;
+    {
+      ReportPipe pipe;
+      lotrix::Report::FromEnvironment().Sample(root + name);
+      sent = pipe.ReadAll();
+    }
+    lotrix::ToolReportReader reader;
+    reader.Feed(sent);
+    EXPECT_EQ(reader.Report().sample, root + name) << name;
+  }
+  // Records for a read in steps of `step` up to `bytes`, and the most allowed.
+  struct Case {
+    std::uint64_t total, bytes, step, most;
+  } const cases[] = {
+      {1000, 1000, 1, 101},                         // a file: a record a hundredth
+      {0, std::uint64_t{5} << 30, 256 << 10, 321},  // a 5 GiB stream: one each 16 MiB
+  };
+  for (const auto& [total, bytes, step, most] : cases) {
+    std::string sent;
+    {
+      ReportPipe pipe;
+      {
+        lotrix::Report report = lotrix::Report::FromEnvironment();
+        for (std::uint64_t done = step; done <= bytes; done += step) report.Progress(done, total);
+      }
+      sent = pipe.ReadAll();
+    }
+    const auto records = std::count(sent.begin(), sent.end(), '\n');
+    EXPECT_GE(records, 1) << total;
+    EXPECT_LE(records, static_cast<long>(most)) << total;
+  }
 }
 
 }  // namespace

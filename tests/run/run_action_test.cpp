@@ -508,6 +508,20 @@ TEST(FitToBox, EveryLineFitsAndNothingUncutIsLost) {
     longest = std::max(longest, codePoints(std::string_view(text).substr(start, end - start)));
   }
   EXPECT_LE(longest, 97u);
+  struct Case {
+    std::string text;
+    std::size_t width, rows;
+    std::string fitted;
+  } const cases[] = {
+      {"\u8a9e\u8a9e\u8a9e", 2, 3, "\u8a9e\u8a9e\n\u8a9e"},
+      {"\u00e9\u00e9\u00e9\u00e9", 3, 1, "\u00e9\u00e9\u00e9\u2026"},
+      {"\U0001F600\U0001F600 \U0001F600", 2, 2, "\U0001F600\U0001F600 \n\U0001F600"},
+      // No UTF-8: a run of stray continuation bytes counts one character for every four.
+      {"x" + std::string(12, '\x80'), 2, 9, "x\x80\x80\x80\x80\x80\x80\x80\n\x80\x80\x80\x80\x80"},
+  };
+  for (const auto& [text, width, rows, fitted] : cases) {
+    EXPECT_EQ(lotrix::FitToBox(text, width, rows), fitted) << text;
+  }
   EXPECT_EQ(lotrix::FitToBox("Done!"), "Done!");
   EXPECT_EQ(lotrix::FitToBox("one two three", 7), "one two \nthree");
   EXPECT_EQ(lotrix::FitToBox("/home/ana/long folder/hits.txt", 14),

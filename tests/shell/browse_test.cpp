@@ -92,6 +92,7 @@ class BrowseTest : public QObject {
              Case{"file://" + folder + "/hits.txt", folder},
              Case{"/no/such/folder/hits.txt", ""},
              Case{"hits.txt", ""},
+             Case{"/hits.txt", "/"},  // a file at the root opens at the root
              Case{"", ""},
          }) {
       FakeDialog* dialog = nullptr;
