@@ -97,6 +97,7 @@ expect_end() {
 # with status 0.
 close_and_expect_end() {
   python3 "$e2e_dir/close_window.py" "$1"
+  check "closing the window takes it off the screen" "gone $1"
   expect_end "closing the window ends the program"
 }
 

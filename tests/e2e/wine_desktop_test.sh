@@ -13,6 +13,18 @@ start_display
 "$LOTRIX_WINESERVER" --wait
 
 client_size() { xdotool getwindowgeometry "$1" 2>/dev/null | sed -n 's/.*Geometry: //p'; }
+probe() { "$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" "$@" 2>/dev/null | tr -d '\r'; }
+# The box titled $1 as the probe reads it (see window_probe.cpp): its frame, the screen, its
+# default button, and its controls' class, id and text, line breaks written as \n.
+read_box() { probe box "$1" >"$work/box"; }
+in_box() { grep -qxF "$1" "$work/box"; }
+# The box's texts joined, without the line breaks that it puts in to fit long lines.
+box_texts() { sed -n 's/^Static\t[0-9-]*\t//p' "$work/box" | tr -d '\n' | sed 's/\\n//g'; }
+box_width_fits() {
+  read -r _ left _ right _ <<<"$(grep '^frame' "$work/box")"
+  read -r _ screen _ <<<"$(grep '^screen' "$work/box")"
+  [ -n "$left" ] && [ "$left" -ge 0 ] && [ "$right" -le "$screen" ]
+}
 set_dpi() {
   "$LOTRIX_WINE64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
     >/dev/null 2>&1
@@ -27,6 +39,7 @@ main=$(wait_seconds=120 window_named Lotrix) || { cat "$work/gui.log" >&2; check
 focus "$main"
 
 check "the client area is 480 x 207 at 96 dpi" '[ "$(client_size "$main")" = 480x207 ]'
+check "the window takes files dropped on it" 'probe accepts-files'
 # Windows' accessibility names a field after the label right before it in the child order.
 "$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" children 2>/dev/null | tr -d '\r' >"$work/children"
 check "each field comes right after its label" \
@@ -45,7 +58,22 @@ type_text "$(windows_path "$work/make hits.txt")"
 keys Tab Tab
 type_text 7
 keys Tab space
-check "Run brings up the information box, and OK dismisses it" 'dismiss information'
+# "Done!" names the sample and the seed, which draws the same sample again from the command line.
+box=$(window_named information "$main") && read_box information
+sample=$(windows_path "$work/make hits_sample7.txt")
+seed=$(box_texts | sed -n 's/.*Seed \([0-9]*\): "lotrix --seed \1" draws the same sample again\.$/\1/p')
+check "the notice says Done!" 'in_box "Static	0	Done!"'
+check "it names the sample's full path" 'box_texts | grep -qF "The sample is in$sample"'
+check "it names the seed" '[ -n "$seed" ]'
+check "the seed draws the same sample again" \
+  '"$LOTRIX_WINE64" "$bin/lotrix.exe" --seed "$seed" -o "$(windows_path "$work/again.txt")" \
+     "$(windows_path "$work/make hits.txt")" 7 >/dev/null 2>&1 &&
+   cmp -s "$work/again.txt" "$work/make hits_sample7.txt"'
+check "it offers Open and OK, and Enter presses OK" \
+  'in_box "Button	100	Open" && in_box "Button	1	OK" && in_box "default	1"'
+focus "$box"
+keys Return
+check "OK dismisses it" 'gone "$box"'
 check "the sample holds 7 lines" '[ "$(lines_in "$work/make hits_sample7.txt")" = 7 ]'
 
 # A size that is no number: an error box, and the window stays with its fields.
@@ -63,19 +91,44 @@ keys shift+Tab shift+Tab shift+Tab Return
 sleep 1.5
 check "Enter in the path field shows no box" '[ -z "$(windows_named information)" ]'
 
-# Browse: pick a file in the dialog by typing its name, then run.
+# Browse: pick a file in the dialog by its name alone, which it finds as it opens in the folder
+# of the file in the path field; then run.
 focus "$main"
 keys Tab space                   # from the path field to Browse, and press it
 dialog=$(window_named Open) && focus "$dialog"
-type_text "$(windows_path "$work/picked.txt")"
+type_text picked.txt
 keys Return
-gone "$dialog"
+check "the open-file dialog closes on the name of a file" 'gone "$dialog"'
 focus "$main"
 keys Tab                         # from Browse to the size, still "abc"
 type_text 7
 keys Tab space
-check "a run on the file picked with Browse" 'dismiss information'
+# Open asks the system to open the sample. This prefix has no program for .txt files, so the
+# system declines, and a box says so, naming the sample.
+box=$(window_named information "$main") && focus "$box"
+keys shift+Tab space             # from OK to Open, and press it
+check "a run on the file picked with Browse; Open names the sample where nothing opens it" \
+  'window_named Lotrix "$main" >/dev/null && read_box Lotrix &&
+   box_texts | grep -qF "no application is set to open it:$(windows_path "$work/picked_sample7.txt")"'
+dismiss Lotrix "$main"
 check "its sample is of the picked file" '[ "$(lines_in "$work/picked_sample7.txt")" = 7 ]'
+
+# A path longer than Windows' old limit of 260 characters, typed into the field: the run works,
+# and "Done!" names the whole sample.
+deep=$work
+for i in $(seq 12); do deep+=/folder-with-a-long-name-$i; done
+mkdir -p "$deep" && seq 1 300 >"$deep/hits.txt"
+focus "$main"
+keys shift+Tab shift+Tab shift+Tab Home shift+End  # from Run to the path field, its text selected
+type_text "$(windows_path "$deep/hits.txt")"
+keys Tab Tab Tab space
+box=$(window_named information "$main") && read_box information
+check "a path over 260 characters runs, and Done! names its sample whole" \
+  '[ "$(lines_in "$deep/hits_sample7.txt")" = 7 ] &&
+   box_texts | grep -qF "The sample is in$(windows_path "$deep/hits_sample7.txt")"'
+focus "$box"
+keys Return
+gone "$box"
 
 close_and_expect_end "$main"
 
@@ -97,11 +150,11 @@ for what in "Done!:make hits.txt:information" "a failure:no such file.txt:Lotrix
   fi
   up=$(window_named "$title" "$main")
   "$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" close 2>/dev/null
-  gone "$main"
-  check "closed while $shown is up, the window goes and $shown stays" \
-    '[ -n "$up" ] && windows_named "$title" | grep -qx "$up" && kill -0 $program'
+  check "closed while $shown is up, the window goes" 'gone "$main"'
+  check "and $shown stays" '[ -n "$up" ] && windows_named "$title" | grep -qx "$up" && kill -0 $program'
   focus "$up"
-  keys Escape
+  # Wine's task dialog ignores Escape (Windows' closes as OK); Enter presses OK in both.
+  if [ "$title" = information ]; then keys Return; else keys Escape; fi
   expect_end "and once $shown is dismissed the program ends"
 done
 
@@ -126,6 +179,69 @@ check "an outer tool's errors are read while the inner Done! is up" \
 focus "$inner" && keys Return && gone "$inner"
 check "then the outer run says Done! too" 'dismiss information "$main"'
 close_and_expect_end "$main"
+
+# Failures as the stand-in sampler acts them, one sample size each: every box fits the screen,
+# however long the sampler's last line, and each failure brings up our box and nothing else.
+#   size|exit status|signal|its last line|what the box says
+failing=(
+  "11|1||$(printf 'could not read the line %.0s' $(seq 40))|The sampler failed with exit status 1."
+  "12|1||$(printf 'x%.0s' $(seq 1000))|The sampler failed with exit status 1."
+  "13|0|11||The sampler crashed with status 0xC0000005 (access violation)."
+  "14|1||$(printf 'W%.0s' $(seq 300))|The sampler failed with exit status 1."
+)
+settings=()
+for row in "${failing[@]}"; do
+  IFS='|' read -r size status signal words _ <<<"$row"
+  settings+=("LOTRIX_FAKE_STATUS_$size=$status" "LOTRIX_FAKE_SIGNAL_$size=$signal")
+  [ -n "$words" ] && settings+=("LOTRIX_FAKE_LAST_WORDS_$size=$words")
+done
+# Wine starts its debugger on a crash whatever the error mode (it neither honours nor passes on
+# SEM_NOGPFAULTERRORBOX), and its "Program Error" box would hold the crashed sampler until
+# dismissed; Windows shows none. Told not to show it here, Wine ends the sampler at once.
+"$LOTRIX_WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+  >/dev/null 2>&1
+env "${settings[@]}" "$LOTRIX_WINE64" "$work/stand-in/lotrixGUI.exe" 2>>"$work/gui.log" &
+program=$!
+main=$(window_named Lotrix) && focus "$main"
+keys Tab Tab                      # to the sample size
+for row in "${failing[@]}"; do
+  IFS='|' read -r size _ _ _ said <<<"$row"
+  focus "$main"
+  keys Home shift+End
+  type_text "$size"
+  keys Tab space
+  box=$(window_named Lotrix "$main") && read_box Lotrix
+  check "size $size: the box says \"$said\"" 'box_texts | grep -qF "$said"'
+  check "size $size: the box is no wider than the screen ($(grep -E '^(frame|screen)' "$work/box" | tr '\t\n' '  '))" \
+    'box_width_fits'
+  check "size $size: no other window comes" \
+    '[ "$(windows_named ".*" | grep -cvx -e "$main" -e "$box")" -le 1 ]'  # 1: the root
+  focus "$box"
+  keys Return
+  gone "$box"
+  focus "$main"
+  keys shift+Tab                  # from Run back to the sample size
+done
+"$LOTRIX_WINE64" reg delete 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /f >/dev/null 2>&1
+close_and_expect_end "$main"
+
+# Files dropped on the window, made in the probe's own process (see window_probe.cpp): the
+# path field takes the first, whole.
+#   what|the files dropped, separated by ":"|what the field then holds
+drops=(
+  "one file|$work/make hits.txt|$work/make hits.txt"
+  "several files: the first|$work/picked.txt:$work/make hits.txt|$work/picked.txt"
+  "letters of other scripts|$work/two  spaces é中.txt|$work/two  spaces é中.txt"
+  "a path over 260 characters|$deep/hits.txt|$deep/hits.txt"
+)
+: >"$work/two  spaces é中.txt"
+for row in "${drops[@]}"; do
+  IFS='|' read -r what files expected <<<"$row"
+  IFS=: read -ra dropped <<<"$files"
+  for i in "${!dropped[@]}"; do dropped[i]=$(windows_path "${dropped[i]}"); done
+  check "dropped, $what: the path field holds it" \
+    '[ "$(probe drop "${dropped[@]}")" = "$(windows_path "$expected")" ]'
+done
 
 # At 144 dpi the window grows with the system's scale.
 set_dpi 144
