@@ -399,8 +399,15 @@ static int Main(int argc, char* argv[]) {
 }
 
 #ifdef _WIN32
+// A crash ends the sampler with the exception's status, which whoever started it reports, like
+// a signal's end on Linux; without this the system (or Wine's debugger) puts up a dialog of its
+// own and keeps the process alive until someone closes it.
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
+
 // Arguments arrive in UTF-16; the sampler works in UTF-8.
 int wmain(int argc, wchar_t* argv[]) {
+  SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(EndOnCrash);
   OpenStandardHandles();
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {

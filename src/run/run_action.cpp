@@ -59,7 +59,7 @@ std::string SignalName(int number) {
 
 }  // namespace
 
-Notice DoneNotice(const ToolReport& report) {
+Notice DoneNotice(const ToolReport& report, std::size_t width) {
   Notice notice{Notice::Kind::Information, "information", "Done!"};
   if (!report.sample.empty()) {
     notice.detail = "The sample is in\n" + report.sample;
@@ -71,31 +71,33 @@ Notice DoneNotice(const ToolReport& report) {
                      ": \"lotrix --seed " + seed + "\" draws the same sample again.";
   }
   // A path may take a dozen rows.
-  notice.detail = FitToBox(notice.detail, 96, 12);
+  notice.detail = FitToBox(notice.detail, width, 12);
   return notice;
 }
 
-Notice ErrorNotice(const RunError& error) {
+Notice ErrorNotice(const RunError& error, std::size_t width) {
   std::string heading = error.system
                             ? "System error " + std::to_string(error.number) +
                                   (error.codeName.empty() ? "" : " (" + error.codeName + ")")
                             : "Error " + std::to_string(error.number);
   return {Notice::Kind::Error, "Lotrix",
-          FitToBox(heading + ": " + error.description + "\n\n" + error.detail)};
+          FitToBox(heading + ": " + error.description + "\n\n" + error.detail, width)};
 }
 
-Notice OpenFailedNotice(const std::string& path) {
+Notice OpenFailedNotice(const std::string& path, std::size_t width) {
   return {Notice::Kind::Failure, "Lotrix",
-          FitToBox("The sample could not be opened; no application is set to open it:\n" + path)};
+          FitToBox("The sample could not be opened; no application is set to open it:\n" + path,
+                   width)};
 }
 
-Notice NothingKeptNotice(const std::string& input) {
+Notice NothingKeptNotice(const std::string& input, std::size_t width) {
   return {Notice::Kind::Failure, "Lotrix",
           FitToBox("Nothing was saved. \"" + input +
-                   "\" is not a file but a pipe, a device or a file made as it is read (as in "
-                   "/proc); the sampler writes the sample of such an input to its standard "
-                   "output, which the window does not keep. Save the lines to a file first, "
-                   "and sample that file.")};
+                       "\" is not a file but a pipe, a device or a file made as it is read (as in "
+                       "/proc); the sampler writes the sample of such an input to its standard "
+                       "output, which the window does not keep. Save the lines to a file first, "
+                       "and sample that file.",
+                   width)};
 }
 
 std::string FitToBox(std::string_view text, std::size_t width, std::size_t rows) {
@@ -141,7 +143,7 @@ std::string FitToBox(std::string_view text, std::size_t width, std::size_t rows)
   return fitted;
 }
 
-Notice FailureNotice(const ToolExit& exit) {
+Notice FailureNotice(const ToolExit& exit, std::size_t width) {
   std::string text;
   if (!exit.known) {
     text = "The sampler ended, but how it ended could not be learnt.";
@@ -156,7 +158,8 @@ Notice FailureNotice(const ToolExit& exit) {
   }
   // Its last lines, broken to fit, and of those the last rows: where it ended up matters most.
   const std::string lastWords =
-      LastLines(FitToBox(LastLines(exit.errorTail, kShownErrorLines), 96, 4), kShownErrorRows);
+      LastLines(FitToBox(LastLines(exit.errorTail, kShownErrorLines), width, 4), kShownErrorRows);
+  text = FitToBox(text, width);
   text += lastWords.empty() ? "\n\nIt wrote no error message." : "\n\nIt said:\n" + lastWords;
   return {Notice::Kind::Failure, "Lotrix", std::move(text)};
 }
@@ -185,18 +188,19 @@ void RunAction::Run(RunHost& host) {
   // A command line ends its words at a NUL: the sampler would be given another name.
   if (path.find('\0') != std::string::npos) {
     host.ShowNotice(ErrorNotice({52, "Bad file name or number",
-                                 "The path holds a NUL character, which no file name can hold."}));
+                                 "The path holds a NUL character, which no file name can hold."},
+                                host.RowWidth()));
     return;
   }
   const auto size = ConvertSampleSize(host.SampleSizeText(), host.DecimalSeparator());
   if (!size) {
-    host.ShowNotice(ErrorNotice(size.error()));
+    host.ShowNotice(ErrorNotice(size.error(), host.RowWidth()));
     return;
   }
 
   auto tool = ToolProcess::Start(toolFolder_, path, *size);
   if (!tool) {
-    host.ShowNotice(ErrorNotice(tool.error()));
+    host.ShowNotice(ErrorNotice(tool.error(), host.RowWidth()));
     return;
   }
 
@@ -222,18 +226,19 @@ void RunAction::Run(RunHost& host) {
   // Finish closes the tool's handles: none stays open while a notice waits for the user.
   const ToolExit exit = tool->Finish();
   if (!exit.Succeeded()) {
-    host.ShowNotice(FailureNotice(exit));
+    host.ShowNotice(FailureNotice(exit, host.RowWidth()));
     return;
   }
   const ToolReport& report = tool->Report();
   // A sampler that reports (not an older one) names the file it wrote; naming none, it kept
   // the sample nowhere the user can find it.
   if (report.written && report.sample.empty()) {
-    host.ShowNotice(NothingKeptNotice(path));
+    host.ShowNotice(NothingKeptNotice(path, host.RowWidth()));
     return;
   }
-  if (host.ShowNotice(DoneNotice(report)) == Answer::Open && !host.OpenFile(report.sample)) {
-    host.ShowNotice(OpenFailedNotice(report.sample));
+  if (host.ShowNotice(DoneNotice(report, host.RowWidth())) == Answer::Open &&
+      !host.OpenFile(report.sample)) {
+    host.ShowNotice(OpenFailedNotice(report.sample, host.RowWidth()));
   }
 }
 

@@ -25,20 +25,24 @@ struct Notice {
 // How the user closed a notice.
 enum class Answer { Ok, Open };
 
+// How many characters a notice's row holds where the window does not say.
+inline constexpr std::size_t kRowWidth = 96;
+
 // "Done!", and where the sampler said it wrote the sample and with what seed, if it said so.
-Notice DoneNotice(const ToolReport& report = {});
-Notice ErrorNotice(const RunError& error);
-Notice FailureNotice(const ToolExit& exit);
-Notice OpenFailedNotice(const std::string& path);
+// Each notice's rows hold at most `width` characters.
+Notice DoneNotice(const ToolReport& report = {}, std::size_t width = kRowWidth);
+Notice ErrorNotice(const RunError& error, std::size_t width = kRowWidth);
+Notice FailureNotice(const ToolExit& exit, std::size_t width = kRowWidth);
+Notice OpenFailedNotice(const std::string& path, std::size_t width = kRowWidth);
 // A run that ended well but kept nothing: the input was no file (a pipe, a device, a file of
 // /proc), whose sample goes to standard output, which the window discards.
-Notice NothingKeptNotice(const std::string& input);
+Notice NothingKeptNotice(const std::string& input, std::size_t width = kRowWidth);
 
 // `text` with every line longer than `width` characters broken into rows, after a space or a
 // path separator where there is one, and a line that would take more than `rows` rows cut
 // short with an ellipsis: a box sizes itself to its longest line, and one unbroken line of a
 // thousand characters would leave the screen. Only line breaks are added; nothing is dropped.
-std::string FitToBox(std::string_view text, std::size_t width = 96, std::size_t rows = 6);
+std::string FitToBox(std::string_view text, std::size_t width = kRowWidth, std::size_t rows = 6);
 
 // What the run action needs from the window that hosts it. Texts cross this boundary in the
 // system's narrow encoding: file-name bytes on Linux, UTF-8 on Windows.
@@ -63,6 +67,9 @@ class RunHost {
   // runs (a modal box's, a dialog's, a nested run's), until the watch is destroyed or `drain`
   // returns false. `drain` never blocks.
   virtual std::unique_ptr<Watch> WatchHandle(WaitHandle handle, std::function<bool()> drain) = 0;
+  // How many characters of the widest kind a notice's row may hold for its box to fit the
+  // screen; a box that breaks long lines itself may keep the default.
+  virtual std::size_t RowWidth() { return kRowWidth; }
   // Shows `notice` modally and returns once the user has dismissed it, telling how.
   virtual Answer ShowNotice(const Notice& notice) = 0;
   // Opens `path` with the desktop's application for it; false if the desktop would not.

@@ -410,6 +410,33 @@ std::unique_ptr<lotrix::RunHost::Watch> Form1::WatchHandle(lotrix::WaitHandle,
   return std::make_unique<TimerWatch>(std::move(drain));
 }
 
+// A box sets its text in the system's message font and grows to its longest row, unbroken: rows
+// of the widest letter must fit in three quarters of the screen the window is on.
+std::size_t Form1::RowWidth() {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    return lotrix::kRowWidth;
+  }
+  const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+  const HDC screen = GetDC(nullptr);
+  const HGDIOBJ old = SelectObject(screen, font);
+  SIZE letter{};
+  GetTextExtentPoint32W(screen, L"W", 1, &letter);
+  SelectObject(screen, old);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(font);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (letter.cx <= 0 ||
+      !GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    return lotrix::kRowWidth;
+  }
+  const long usable = (monitor.rcWork.right - monitor.rcWork.left) * 3 / 4;
+  return std::clamp<std::size_t>(static_cast<std::size_t>(usable / letter.cx), 24,
+                                 lotrix::kRowWidth);
+}
+
 lotrix::Answer Form1::ShowNotice(const lotrix::Notice& notice) {
   using Kind = lotrix::Notice::Kind;
   const HWND owner = closed_ ? nullptr : window_;

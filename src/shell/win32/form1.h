@@ -47,6 +47,7 @@ class Form1 : private lotrix::RunHost {
   void ProcessPendingEvents(const lotrix::WakeSet& wake) override;
   std::unique_ptr<Watch> WatchHandle(lotrix::WaitHandle handle,
                                      std::function<bool()> drain) override;
+  std::size_t RowWidth() override;
   lotrix::Answer ShowNotice(const lotrix::Notice& notice) override;
   bool OpenFile(const std::string& path) override;
   void SetBusy(bool busy) override;

@@ -23,7 +23,10 @@ void Win32OpenFileDialog::ShowOpen() {
   dialog.hwndOwner = owner_;
   dialog.lpstrFile = buffer.data();
   dialog.nMaxFile = kLongestPath;
-  dialog.lpstrInitialDir = folder_.empty() ? nullptr : folder_.c_str();
+  // A starting folder of MAX_PATH characters and more makes some dialogs (Wine's) fail; the
+  // system's choice serves then.
+  dialog.lpstrInitialDir =
+      folder_.empty() || folder_.size() >= MAX_PATH ? nullptr : folder_.c_str();
   if (GetOpenFileNameW(&dialog)) fileName_ = buffer.c_str();
 }
 
