@@ -31,15 +31,10 @@ else()
   # The changelog and the manual pages, compressed as Debian keeps them (no time stamp, so that
   # a rebuild gives the same bytes). lotrix's page is made from its --help.
   configure_file(${lotrix_packaging}/changelog.in changelog @ONLY)
-  configure_file(${lotrix_packaging}/lotrixGUI.1.in lotrixGUI.1 @ONLY)
-  set(compressed ${PROJECT_BINARY_DIR}/changelog.gz ${PROJECT_BINARY_DIR}/lotrixGUI.1.gz)
+  set(compressed ${PROJECT_BINARY_DIR}/changelog.gz)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
                      COMMAND gzip -9nc changelog > changelog.gz
                      DEPENDS ${PROJECT_BINARY_DIR}/changelog
-                     WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/lotrixGUI.1.gz
-                     COMMAND gzip -9nc lotrixGUI.1 > lotrixGUI.1.gz
-                     DEPENDS ${PROJECT_BINARY_DIR}/lotrixGUI.1
                      WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
   find_program(LOTRIX_HELP2MAN help2man)
   if(LOTRIX_HELP2MAN)
@@ -58,12 +53,21 @@ else()
   endif()
   add_custom_target(lotrix_docs ALL DEPENDS ${compressed})
   install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${docs})
-  install(FILES ${PROJECT_BINARY_DIR}/lotrixGUI.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The window's page names where its sampler is under the prefix of the install.
+  install(CODE "
+    include(\"${PROJECT_SOURCE_DIR}/cmake/install_time.cmake\")
+    lotrix_full_path(\"${CMAKE_INSTALL_LIBEXECDIR}/lotrix/lotrix\" LOTRIX_TOOL)
+    set(PROJECT_VERSION ${PROJECT_VERSION})
+    lotrix_install_configured(\"${lotrix_packaging}/lotrixGUI.1.in\" \"${CMAKE_INSTALL_MANDIR}/man1\"
+                              lotrixGUI.1 \"${PROJECT_BINARY_DIR}/installed\" GZIP)
+  ")
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+  # The window's labels are set in Times New Roman, for which Liberation Serif stands in with the
+  # same widths; a clean system's other substitute is wider, and cuts "Input File" off.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, fonts-liberation")
   set(CPACK_DEBIAN_PACKAGE_SECTION text)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -1,22 +1,58 @@
 #!/usr/bin/env bash
-# `cmake --install` puts the front end and the sampler side by side, links the front end into
-# bin/, and adds the desktop entry and the icons.
-set -euo pipefail
+# `cmake --install` puts the front end and the sampler side by side, links them into bin/, and
+# adds the desktop entry, the manuals and the icons, all naming the prefix of that install; the
+# uninstall target takes every one of them away again.
+#   install_test.sh BUILD_DIR
+set -uo pipefail
 build=$1
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "install: $*" >&2
+  failures=$((failures + 1))
+}
 
-fail() { echo "install: $*" >&2; exit 1; }
-home=$root/usr/libexec/lotrix
-for program in lotrixGUI lotrix; do
-  [ -x "$home/$program" ] || fail "$program is not installed in $home"
+# As a package installs it, and into a home folder.
+for prefix in /usr /home/ana/.local; do
+  root=$work/root
+  DESTDIR=$root cmake --install "$build" --prefix "$prefix" >/dev/null || fail "$prefix: install failed"
+  home=$root$prefix/libexec/lotrix
+  for program in lotrixGUI lotrix; do
+    [ -x "$home/$program" ] || fail "$program is not installed in $home"
+    [ "$(readlink -f "$root$prefix/bin/$program")" = "$home/$program" ] ||
+      fail "bin/$program does not lead to $home/$program"
+    [[ $(readlink "$root$prefix/bin/$program") == ../* ]] || fail "bin/$program is no relative link"
+  done
+  entry=$root$prefix/share/applications/lotrix.desktop
+  # By its full path: a menu started before ~/.local/bin came onto PATH still finds it.
+  grep -qx "Exec=$prefix/bin/lotrixGUI" "$entry" || fail "the desktop entry does not start $prefix/bin/lotrixGUI"
+  # Docks match the window to its entry by the window's class.
+  grep -qx 'StartupWMClass=lotrixGUI' "$entry" || fail "the desktop entry names no window class"
+  zcat "$root$prefix/share/man/man1/lotrixGUI.1.gz" | grep -qx ".I $prefix/libexec/lotrix/lotrix" ||
+    fail "the window's manual does not name $prefix/libexec/lotrix/lotrix"
+  for size in 16 32 48; do
+    [ -s "$root$prefix/share/icons/hicolor/${size}x$size/apps/lotrix.png" ] || fail "no ${size}px icon"
+  done
+  # Nothing is left: no file and no link (the bin/ links were once left behind, dangling).
+  DESTDIR=$root cmake --build "$build" --target uninstall >/dev/null || fail "$prefix: uninstall failed"
+  left=$(find "$root" ! -type d)
+  [ -z "$left" ] || fail "uninstall left $left"
+  rm -rf "$root"
 done
-[ "$(readlink -f "$root/usr/bin/lotrixGUI")" = "$home/lotrixGUI" ] ||
-  fail "bin/lotrixGUI does not lead to $home/lotrixGUI"
-grep -qx 'Exec=lotrixGUI' "$root/usr/share/applications/lotrix.desktop" ||
-  fail "no desktop entry that starts lotrixGUI"
-for size in 16 32 48; do
-  [ -s "$root/usr/share/icons/hicolor/${size}x$size/apps/lotrix.png" ] || fail "no ${size}px icon"
-done
-echo "install layout as expected"
+
+# Distribution build macros pass absolute install folders: the link still leads to the program,
+# by the path from bin/ to it.
+{
+  echo 'set(CMAKE_INSTALL_PREFIX /usr)'
+  echo "set(ENV{DESTDIR} \"$work/absolute\")"
+  echo "include(\"$here/../cmake/install_time.cmake\")"
+  echo "lotrix_install_link(bin /usr/libexec/lotrix lotrix \"$work/stage\")"
+} >"$work/link.cmake"
+cmake -P "$work/link.cmake" >/dev/null || fail "the link script failed"
+[ "$(readlink "$work/absolute/usr/bin/lotrix")" = ../libexec/lotrix/lotrix ] ||
+  fail "with an absolute libexec folder the link is $(readlink "$work/absolute/usr/bin/lotrix")"
+
+[ "$failures" -eq 0 ] && echo "install layout as expected"
+[ "$failures" -eq 0 ]

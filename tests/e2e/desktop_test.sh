@@ -16,6 +16,10 @@ cd "$work"
 program=$!
 main=$(window_named Lotrix) || { cat "$work/gui.log" >&2; check "the window opens" false; finish; exit; }
 focus "$main"
+# Docks match a window to its launcher by the window's class.
+class=$(sed -n 's/^StartupWMClass=//p' "$e2e_dir/../../src/resources/lotrix.desktop.in")
+check "the window's class is the one its desktop entry names" \
+  '[ -n "$class" ] && xprop -id "$main" WM_CLASS | grep -q ", \"$class\"\$"'
 
 # The README's picture shows a path a user would have; then the real one is typed instead.
 shown='/home/ana/corpus/hits.txt'

@@ -24,8 +24,8 @@ check "the AppStream data is valid" \
   '! appstreamcli validate --no-net "$work/root/usr/share/metainfo/lotrix.metainfo.xml" | grep "^E:"'
 field() { dpkg-deb -f "$deb" "$1"; }
 check "Depends, from the libraries the programs use" '[[ $(field Depends) == *libqt6widgets6* && $(field Depends) == *libc6* ]]'
-check "Recommends qt6-wayland, with a section and a priority" \
-  '[[ $(field Recommends) == qt6-wayland && -n $(field Section) && $(field Priority) == optional ]]'
+check "Recommends qt6-wayland and the window's font, with a section and a priority" \
+  '[[ $(field Recommends) == "qt6-wayland, fonts-liberation" && -n $(field Section) && $(field Priority) == optional ]]'
 stripped() { ! readelf -S "$1" | grep -qE "\.symtab|\.debug"; }
 check "the programs are stripped" 'stripped "$work/root/usr/libexec/lotrix/lotrix" && stripped "$work/root/usr/libexec/lotrix/lotrixGUI"'
 for file in usr/share/man/man1/lotrix.1.gz usr/share/man/man1/lotrixGUI.1.gz \
