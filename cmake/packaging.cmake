@@ -9,6 +9,15 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(lotrix_packaging ${PROJECT_SOURCE_DIR}/packaging)
 
+# Every time stamp in the packages is one, so that two builds give the same bytes: the caller's
+# SOURCE_DATE_EPOCH, else the date of the changelog's last entry. CPack reads it when it runs.
+file(STRINGS ${lotrix_packaging}/changelog.in signature REGEX "^ -- ")
+list(GET signature 0 signature)
+string(REGEX REPLACE ".*>  " "" changelog_date "${signature}")
+execute_process(COMMAND date -u -d "${changelog_date}" +%s OUTPUT_VARIABLE CPACK_LOTRIX_EPOCH
+                OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/package_time.cmake)
+
 if(WIN32)
   # Windows readers get CR LF text.
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt NEWLINE_STYLE CRLF)
