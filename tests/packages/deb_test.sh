@@ -27,6 +27,19 @@ check "Depends, from the libraries the programs use" '[[ $(field Depends) == *li
 check "Recommends qt6-wayland and the window's font, with a section and a priority" \
   '[[ $(field Recommends) == "qt6-wayland, fonts-liberation" && -n $(field Section) && $(field Priority) == optional ]]'
 stripped() { ! readelf -S "$1" | grep -qE "\.symtab|\.debug"; }
+# Hardened as Debian builds its packages (what hardening-check looks for, read with binutils):
+# position independent, relocations read-only and bound at start, a stack protector, checked
+# buffer functions.
+hardened() {  # (read whole first: grep -q would stop early, a broken pipe under pipefail)
+  local headers symbols
+  headers=$(readelf -hld "$1") && symbols=$(nm -D "$1") || return 1
+  grep -q "Type: *DYN" <<<"$headers" && grep -q GNU_RELRO <<<"$headers" &&
+    grep -q BIND_NOW <<<"$headers" && grep -q " __stack_chk_fail@" <<<"$symbols" &&
+    grep -qE " __[a-z]+_chk@" <<<"$symbols"
+}
+for program in lotrix lotrixGUI; do
+  check "$program is hardened" 'hardened "$work/root/usr/libexec/lotrix/$program"'
+done
 check "the programs are stripped" 'stripped "$work/root/usr/libexec/lotrix/lotrix" && stripped "$work/root/usr/libexec/lotrix/lotrixGUI"'
 for file in usr/share/man/man1/lotrix.1.gz usr/share/man/man1/lotrixGUI.1.gz \
   usr/share/doc/lotrix/copyright usr/share/doc/lotrix/changelog.gz \
