@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Both programs load on Windows 7 SP1: every system function they import is one that the
 # system's headers declare for Windows 7 (later ones must be looked up at run time), and their
-# headers ask for no later subsystem than 6.1.
+# headers ask for no later subsystem than 6.1. And they are hardened as far as Windows allows.
 #   win7_imports_test.sh OBJDUMP CXX_COMPILER EXE...
 set -uo pipefail
 objdump=$1
@@ -41,6 +41,15 @@ for exe in "$@"; do
   else
     failures=$((failures + 1))
     echo "FAIL: $name asks for subsystem $major.$minor" >&2
+  fi
+  # Hardened where Windows can be: randomised addresses, no-execute data, a stack protector
+  # (whose check shows in the unstripped build's symbols).
+  if grep -q DYNAMIC_BASE "$work/headers" && grep -q NX_COMPAT "$work/headers" &&
+    "${objdump%objdump}nm" "$exe" | grep __stack_chk_fail >/dev/null; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    echo "FAIL: $name lacks address randomisation, no-execute data or a stack protector" >&2
   fi
 done
 echo "$passes passed, $failures failed"
