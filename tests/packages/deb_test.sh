@@ -41,9 +41,11 @@ for program in lotrix lotrixGUI; do
   check "$program is hardened" 'hardened "$work/root/usr/libexec/lotrix/$program"'
 done
 check "the programs are stripped" 'stripped "$work/root/usr/libexec/lotrix/lotrix" && stripped "$work/root/usr/libexec/lotrix/lotrixGUI"'
+icons=()
+for size in 16 32 48 64 128 256; do icons+=("usr/share/icons/hicolor/${size}x$size/apps/lotrix.png"); done
 for file in usr/share/man/man1/lotrix.1.gz usr/share/man/man1/lotrixGUI.1.gz \
   usr/share/doc/lotrix/copyright usr/share/doc/lotrix/changelog.gz \
-  usr/share/icons/hicolor/scalable/apps/lotrix.svg usr/share/icons/hicolor/256x256/apps/lotrix.png; do
+  usr/share/icons/hicolor/scalable/apps/lotrix.svg "${icons[@]}"; do
   check "it holds /$file" '[ -s "$work/root/$file" ]'
 done
 check "the manual says how to name the output and what the exit status means" \

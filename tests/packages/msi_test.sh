@@ -20,7 +20,19 @@ check "the zip holds one folder with the programs, the licence and a README" \
   '[ "$(tr "\n" " " <"$work/zip")" = "Lotrix-$version-win64/LICENSE.txt Lotrix-$version-win64/README.txt Lotrix-$version-win64/lotrix.exe Lotrix-$version-win64/lotrixGUI.exe " ]'
 python3 -m zipfile -e "$zip" "$work/unzipped"
 stripped() { ! "${OBJDUMP:-x86_64-w64-mingw32-objdump}" -h "$1" | grep -q "\.debug"; }
+# Notepad before Windows 10 shows a text of bare LF ends as one long line.
+crlf() { [ -s "$1" ] && [ "$(grep -cv $'\r$' "$1")" = 0 ]; }
+check "its README and licence end their lines with CR LF" \
+  'crlf "$work/unzipped/Lotrix-$version-win64/README.txt" && crlf "$work/unzipped/Lotrix-$version-win64/LICENSE.txt"'
 check "its programs are stripped" 'stripped "$work/unzipped/Lotrix-$version-win64/lotrix.exe" && stripped "$work/unzipped/Lotrix-$version-win64/lotrixGUI.exe"'
+
+# Whatever happens below, the prefix is left without Lotrix: an install left behind by a failed
+# run would fail the next one.
+remove_lotrix() {
+  wine msiexec /x "$(windows_path "$msi")" /qn
+  [ -s "$work/later.msi" ] && wine msiexec /x "$(windows_path "$work/later.msi")" /qn
+}
+trap "remove_lotrix; $(trap -p EXIT | sed "s/^trap -- '\(.*\)' EXIT\$/\1/")" EXIT
 
 folder=$WINEPREFIX/drive_c/Program\ Files/Lotrix
 entry() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r'; }
