@@ -11,7 +11,8 @@ other=$build/reproduced
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 
 package() {  # BUILD_DIR: the packages it makes, a path a line
-  cmake --build "$1" --target package >"$1.package.log" 2>&1 || { cat "$1.package.log" >&2; return 1; }
+  cmake --build "$1" --target package >"$1/package-again.log" 2>&1 ||
+    { cat "$1/package-again.log" >&2; return 1; }
   find "$1/packages" -maxdepth 1 -type f \( -name '*.deb' -o -name '*.zip' \) | sort
 }
 
@@ -19,8 +20,9 @@ rm -rf "$other"
 options=(-DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" -DBUILD_TESTING=OFF)
 toolchain=$(cache CMAKE_TOOLCHAIN_FILE)
 [ -n "$toolchain" ] && options+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
-cmake -S "$source" -B "$other" "${options[@]}" >"$other.configure.log" 2>&1 ||
-  { cat "$other.configure.log" >&2; exit 1; }
+mkdir -p "$other"
+cmake -S "$source" -B "$other" "${options[@]}" >"$other/configure.log" 2>&1 ||
+  { cat "$other/configure.log" >&2; exit 1; }
 first=$(package "$build") || exit 1
 second=$(package "$other") || exit 1
 [ -n "$first" ] || { echo "FAIL: no package was made" >&2; exit 1; }
@@ -34,5 +36,5 @@ for made in $first; do
     failures=$((failures + 1))
   fi
 done
-rm -rf "$other" "$other".*.log
+rm -rf "$other" "$build/package-again.log"
 [ "$failures" -eq 0 ]
