@@ -378,7 +378,8 @@ TEST(RunAction, TheDoneNoticeSaysWhatTheSamplerReported) {
       {"progress 5 0", "", "", {}},
   };
   for (const auto& [says, detail, openPath, progress] : cases) {
-    fake::Apply({.says = says});
+    // It lives on a while after it has said it all, so that the window hears it while it runs.
+    fake::Apply({.delayMs = 100, .says = says});
     FakeWindow window;
     RunAction action;
     action.Run(window);
