@@ -28,7 +28,7 @@ case $display in
   x11)
     command -v Xvfb >/dev/null || { echo "SKIP: Xvfb is not installed"; exit 77; }
     exec 3>"$work/display"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     server=$!
     for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
     export DISPLAY=:$(cat "$work/display") QT_QPA_PLATFORM=xcb

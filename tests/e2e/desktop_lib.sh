@@ -12,7 +12,9 @@ start_display() {
   done
   work=$(mktemp -d "${TMPDIR:-/tmp}/lotrix-XXXXXX")
   exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+  # -noreset: by default the server starts afresh when its last client leaves, and a program
+  # started in that moment cannot connect (a test that closes one window and opens the next).
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb=$!
   trap 'kill ${program:-} $xvfb 2>/dev/null; rm -rf "$work"' EXIT
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
