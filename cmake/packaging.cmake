@@ -91,6 +91,21 @@ equally likely, keeping their order and bytes. The sample goes to a new file
 beside the input and never replaces an earlier one. lotrix also works on its
 own from a terminal, on files and pipes, in UTF-8, other ASCII-compatible
 encodings and UTF-16.")
+
+  # Beside the .deb, a folder for other distributions that brings its own Qt, made from the same
+  # staged files: lotrix-<version>-linux-<arch>.tar.gz.
+  find_package(Qt6 REQUIRED COMPONENTS Core)
+  get_target_property(qtpaths Qt6::qtpaths LOCATION)
+  execute_process(COMMAND ${qtpaths} --query QT_INSTALL_PLUGINS OUTPUT_VARIABLE CPACK_LOTRIX_QT_PLUGINS
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  find_program(LOTRIX_PATCHELF patchelf)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/make_bundle.cmake)
+  set(CPACK_LOTRIX_PATCHELF ${LOTRIX_PATCHELF})
+  set(CPACK_LOTRIX_OBJDUMP ${CMAKE_OBJDUMP})
+  set(CPACK_LOTRIX_STRIP ${CMAKE_STRIP})
+  set(CPACK_LOTRIX_PROGRAMS ${CMAKE_INSTALL_LIBEXECDIR}/lotrix)
+  set(CPACK_LOTRIX_BUNDLE lotrix-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_LOTRIX_BUNDLE_README ${lotrix_packaging}/bundle-README.in)
 endif()
 
 include(CPack)

@@ -13,7 +13,7 @@ cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 package() {  # BUILD_DIR: the packages it makes, a path a line
   cmake --build "$1" --target package >"$1/package-again.log" 2>&1 ||
     { cat "$1/package-again.log" >&2; return 1; }
-  find "$1/packages" -maxdepth 1 -type f \( -name '*.deb' -o -name '*.zip' \) | sort
+  find "$1/packages" -maxdepth 1 -type f \( -name '*.deb' -o -name '*.zip' -o -name '*.tar.gz' \) | sort
 }
 
 rm -rf "$other"
