@@ -3,8 +3,9 @@
 # that system, made afresh with debootstrap, where `apt-get install ./lotrix_*.deb` must find
 # everything the package needs in the system's own archive, an ordinary user samples a file with
 # the sampler and with the window, reads both manuals, and a purge leaves nothing behind. With a
-# bundle, the portable tarball is tried there first, while the chroot has no Qt at all.
-#   clean_install_test.sh BUILD_DIR SYSTEM [BUNDLE]     SYSTEM: debian12, debian13 or ubuntu24.04
+# the sampler and with the window, reads both manuals, and a purge leaves nothing behind. On
+# Debian 13 the portable folder is tried there first, while the chroot has no Qt at all.
+#   clean_install_test.sh BUILD_DIR SYSTEM      SYSTEM: debian12, debian13 or ubuntu24.04
 #
 # The chroot lives in the build folder and goes at the end, whatever happens. Debian's mirror is
 # the one the machine's apt sources name. Ubuntu's archive is debootstrap's own default (or one
@@ -13,7 +14,6 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 system=$2
-bundle=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 skip() { echo "SKIP: $*"; exit 77; }
 
@@ -21,14 +21,30 @@ skip() { echo "SKIP: $*"; exit 77; }
 for tool in debootstrap unshare chroot apt-get; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
-deb=$(ls "$build"/packages/lotrix_*_amd64.deb 2>/dev/null | head -1)
-[ -n "$deb" ] || { echo "FAIL: no package in $build/packages: build the target package" >&2; exit 1; }
+# This build's packages, by its version: an older one may still lie in the folder.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb=$build/packages/lotrix_${version}_amd64.deb
+bundle=$build/packages/lotrix-$version-linux-x86_64.tar.gz
+[ "$system" = debian13 ] || bundle=
+for made in "$deb" $bundle; do
+  [ -s "$made" ] || { echo "FAIL: no $made: build the target package" >&2; exit 1; }
+done
 
 work=$build/chroots/$system
 root=$work/root
-rm -rf "$work"
+# Everything that mounts does so in a mount namespace of its own, which goes with its last
+# process; a run killed before its end can still have left a mount in the machine's namespace
+# (an older run, or a debootstrap of another make), so what is mounted below the folder is
+# unmounted before it is removed, and the removal never crosses into another file system.
+remove_work() {
+  findmnt -rn -o TARGET | grep -F "$work/" | sort -r | xargs -r -d '\n' umount -l
+  rm -rf --one-file-system "$work"
+}
+remove_work
+[ -e "$work" ] && { echo "FAIL: $work cannot be removed" >&2; exit 1; }
 mkdir -p "$work"
-trap 'rm -rf "$work"' EXIT
+trap remove_work EXIT
+in_namespace() { unshare --mount --propagation private --fork "$@"; }
 
 # The first archive that the machine's apt sources name with this label, for a release (not its
 # updates nor security).
@@ -60,11 +76,11 @@ case "$system" in
     # Ubuntu release since 7.10 is made with.
     suite=(noble "$(named_archive Ubuntu)" /usr/share/debootstrap/scripts/gutsy)
     ;;
-  *) echo "usage: clean_install_test.sh BUILD_DIR debian12|debian13|ubuntu24.04 [BUNDLE]" >&2; exit 2 ;;
+  *) echo "usage: clean_install_test.sh BUILD_DIR debian12|debian13|ubuntu24.04" >&2; exit 2 ;;
 esac
 
 echo "Making a minimal $system in $root"
-if ! debootstrap "${options[@]}" "${suite[0]}" "$root" "${suite[@]:1}" >"$work/debootstrap.log" 2>&1; then
+if ! in_namespace debootstrap "${options[@]}" "${suite[0]}" "$root" "${suite[@]:1}" >"$work/debootstrap.log" 2>&1; then
   if grep -qE "Failed getting release file|Release signed by unknown key|Couldn't download" "$work/debootstrap.log" &&
     [ "$system" = ubuntu24.04 ]; then
     grep -E "^E:" "$work/debootstrap.log"
@@ -88,9 +104,8 @@ if [ -n "$bundle" ]; then
   inside+=("/lotrix-test/$(basename "$bundle")")
 fi
 
-# /proc and /dev are mounted for the chroot in a mount namespace of its own, so that they go with
-# its last process and the chroot's removal never reaches the machine's.
-unshare --mount --propagation private --fork sh -c '
+# The chroot's /proc and /dev, in the namespace of its processes only.
+in_namespace sh -c '
   mount -t proc proc "$1/proc" && mount --rbind /dev "$1/dev" && shift && exec chroot "$@"' \
   - "$root" "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
   bash "${inside[@]}"
