@@ -31,13 +31,14 @@ set(system_libraries
   "^libz\\.so" "^libdbus-1\\.so")
 
 # The plugins a Widgets window needs: X11 and Wayland (with the desktop shell protocol and the
-# window frame drawn by the client where the compositor draws none) and dead keys and compose
-# sequences in the path field. The window's images are PNG, which Qt reads without a plugin.
+# window frame drawn by the client where the compositor draws none, which Qt draws only once a
+# buffer integration has loaded) and dead keys and compose sequences in the path field. The window's images are PNG, which Qt reads without a plugin.
 set(plugins
   platforms/libqxcb.so
   platforms/libqwayland-generic.so
   wayland-shell-integration/libxdg-shell.so
   wayland-decoration-client/libbradient.so
+  wayland-graphics-integration-client/libqt-plugin-wayland-egl.so
   platforminputcontexts/libcomposeplatforminputcontextplugin.so)
 
 set(programs "${root}/lotrixGUI" "${root}/lotrix")

@@ -35,6 +35,9 @@ tar -xzf "$tarball" -C "$unpacked" || { echo "FAIL: the tarball does not unpack"
 bundle=$unpacked/$name
 check "the tarball holds one folder, named as the tarball is" \
   '[ "$(tar -tzf "$tarball" | cut -d/ -f1 | sort -u)" = "$name" ]'
+# In an order of its own, not the order that the build's file system happened to list them in.
+check "the tarball lists its files in name order" \
+  '[ "$(tar -tzf "$tarball")" = "$(tar -tzf "$tarball" | LC_ALL=C sort)" ]'
 check "the programs, qt.conf, README and LICENSE are at its top" \
   '[ -x "$bundle/lotrixGUI" ] && [ -x "$bundle/lotrix" ] && [ -s "$bundle/qt.conf" ] && [ -s "$bundle/README" ] && [ -s "$bundle/LICENSE" ]'
 check "Qt's licence comes with Qt" 'ls "$bundle/licenses" | grep -q qt6core'
@@ -152,7 +155,8 @@ keys Tab space
 check "the window runs the sampler beside it: Done!" 'dismiss information'
 check "and its sample is there" '[ "$(lines_in "$work/corpus/hits_sample7.txt")" = 7 ]'
 loaded "$program" >"$work/maps"
-check "the window runs on the bundle's X11 plugin" 'grep -qxF "$bundle/plugins/platforms/libqxcb.so" "$work/maps"'
+check "the window runs on the bundle's X11 plugin, with its compose key input" \
+  'grep -qxF "$bundle/plugins/platforms/libqxcb.so" "$work/maps" && grep -qxF "$bundle/plugins/platforminputcontexts/libcomposeplatforminputcontextplugin.so" "$work/maps"'
 check "it loaded no Qt and none of the bundle's libraries from elsewhere: $(foreign <"$work/maps" | tr '\n' ' ')" \
   '[ -z "$(foreign <"$work/maps")" ]'
 # Qt's own account: it looked for plugins in the bundle alone, and loaded them from there.
@@ -176,7 +180,7 @@ if command -v weston >/dev/null; then
     "${isolate[@]}" "$bundle/lotrixGUI" 2>"$work/wayland.log" &
   program=$!
   for _ in $(seq 200); do
-    loaded "$program" | grep -q "/libxdg-shell.so$" && break
+    loaded "$program" | grep -q "/libbradient.so$" && break
     kill -0 "$program" 2>/dev/null || break
     sleep 0.1
   done
@@ -184,6 +188,9 @@ if command -v weston >/dev/null; then
   loaded "$program" >"$work/maps"
   check "on Wayland, the window runs on the bundle's plugin and shell integration" \
     'kill -0 "$program" 2>/dev/null && grep -qxF "$bundle/plugins/platforms/libqwayland-generic.so" "$work/maps" && grep -qxF "$bundle/plugins/wayland-shell-integration/libxdg-shell.so" "$work/maps"'
+  # weston draws no frames: the window draws its own, title and close button included.
+  check "and draws its own window frame where the compositor draws none" \
+    'grep -qxF "$bundle/plugins/wayland-decoration-client/libbradient.so" "$work/maps"'
   check "and loads no Qt from elsewhere: $(foreign <"$work/maps" | tr '\n' ' ')" '[ -z "$(foreign <"$work/maps")" ]'
   kill "$program" "$weston" 2>/dev/null
   wait "$program" "$weston" 2>/dev/null
