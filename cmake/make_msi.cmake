@@ -48,11 +48,13 @@ if(failed)
   message(FATAL_ERROR "wixl could not make ${CPACK_LOTRIX_MSI}")
 endif()
 # Without a version, Windows Installer takes a program for a data file, which a repair or an
-# install over it replaces only when nobody has changed it since.
+# install over it replaces only when nobody has changed it since. A versioned file carries a
+# language (the programs' texts are English) and no hash, which is for unversioned files only.
 foreach(program IN ITEMS lotrixGUI.exe lotrix.exe)
   execute_process(
     COMMAND "${msibuild}" "${CPACK_LOTRIX_MSI}"
-            -q "UPDATE `File` SET `Version` = '${file_version}' WHERE `File` = '${program}'"
+            -q "UPDATE `File` SET `Version` = '${file_version}', `Language` = '1033' WHERE `File` = '${program}'"
+            -q "DELETE FROM `MsiFileHash` WHERE `File_` = '${program}'"
     RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "msibuild could not give ${program} its version in ${CPACK_LOTRIX_MSI}")
