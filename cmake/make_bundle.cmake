@@ -32,7 +32,8 @@ set(system_libraries
 
 # The plugins a Widgets window needs: X11 and Wayland (with the desktop shell protocol and the
 # window frame drawn by the client where the compositor draws none, which Qt draws only once a
-# buffer integration has loaded) and dead keys and compose sequences in the path field. The window's images are PNG, which Qt reads without a plugin.
+# buffer integration has loaded) and dead keys and compose sequences in the path field. The
+# window's images are PNG, which Qt reads without a plugin.
 set(plugins
   platforms/libqxcb.so
   platforms/libqwayland-generic.so
@@ -67,10 +68,12 @@ if(unresolved)
 endif()
 # Each under the name the others ask for (a symbolic link's, not the file's full version).
 set(bundled)
+set(sonames)
 foreach(library IN LISTS libraries)
   get_filename_component(name "${library}" NAME)
   file(COPY_FILE "${library}" "${root}/lib/${name}")
   list(APPEND bundled "${root}/lib/${name}")
+  list(APPEND sonames "${name}")
 endforeach()
 list(SORT bundled)
 
@@ -114,11 +117,6 @@ file(COPY_FILE "${CPACK_RESOURCE_FILE_LICENSE}" "${root}/LICENSE")
 # libraries and plugins each get their own.
 foreach(file IN LISTS bundled modules)
   execute_process(COMMAND "${CPACK_LOTRIX_STRIP}" --strip-unneeded "${file}" COMMAND_ERROR_IS_FATAL ANY)
-endforeach()
-set(sonames)
-foreach(file IN LISTS bundled)
-  get_filename_component(name "${file}" NAME)
-  list(APPEND sonames "${name}")
 endforeach()
 foreach(file IN LISTS programs bundled modules)
   execute_process(COMMAND "${CPACK_LOTRIX_PATCHELF}" --print-needed "${file}"
@@ -190,17 +188,13 @@ configure_file("${CPACK_LOTRIX_BUNDLE_README}" "${root}/README" @ONLY)
 # Qt looks for its plugins here, beside the window, rather than where Debian keeps them.
 file(WRITE "${root}/qt.conf" "[Paths]\nPrefix = .\nLibraries = lib\nPlugins = plugins\n")
 
-# The same bytes from every build: one time stamp, one owner, names in order, modes from the
-# files' kinds alone, and gzip without a name or a date.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-else()
-  set(epoch "${CPACK_LOTRIX_EPOCH}")
-endif()
+# The same bytes from every build: one time stamp (the packages' own, which CPack set as it
+# started), one owner, names in order, modes from the files' kinds alone, and gzip without a
+# name or a date.
 set(tarball "${CPACK_PACKAGE_DIRECTORY}/${top}.tar.gz")
 file(MAKE_DIRECTORY "${CPACK_PACKAGE_DIRECTORY}")
 execute_process(
-  COMMAND tar --format=gnu --sort=name --mtime=@${epoch} --owner=0 --group=0 --numeric-owner
+  COMMAND tar --format=gnu --sort=name --mtime=@$ENV{SOURCE_DATE_EPOCH} --owner=0 --group=0 --numeric-owner
               --mode=u=rwX,go=rX -cf - "${top}"
   COMMAND gzip -9n
   WORKING_DIRECTORY "${scratch}"

@@ -64,6 +64,15 @@ focus() { xdotool windowfocus --sync "$1" 2>/dev/null; }
 keys() { xdotool key --delay 40 "$@" 2>/dev/null; }
 type_text() { xdotool type --delay 10 -- "$1" 2>/dev/null; }
 
+# In a window just opened, the focus in its path field: types the path $1, walks past Browse to
+# the sample size (its text selected), types $2, and presses Run.
+run_with() {
+  type_text "$1"
+  keys Tab Tab
+  type_text "$2"
+  keys Tab space
+}
+
 # Presses OK in the box titled $1 (other than window $2) once it comes; true if it came and went.
 dismiss() {
   local box

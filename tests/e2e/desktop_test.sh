@@ -31,10 +31,7 @@ fi
 keys --repeat ${#shown} BackSpace
 
 # Type a path, walk the focus to the size and to Run, and run.
-type_text "$work/make hits.txt"
-keys Tab Tab       # Browse, then the sample size with its text selected
-type_text 7
-keys Tab space     # Run
+run_with "$work/make hits.txt" 7
 check "Run brings up the information box, and OK dismisses it" 'dismiss information'
 check "the sample holds 7 lines" '[ "$(lines_in "$work/make hits_sample7.txt")" = 7 ]'
 

@@ -54,10 +54,7 @@ if [ -n "$shot" ] && command -v import >/dev/null; then
   import -window "$main" "$shot" && echo "screenshot: $shot"
 fi
 keys --repeat ${#shown} BackSpace
-type_text "$(windows_path "$work/make hits.txt")"
-keys Tab Tab
-type_text 7
-keys Tab space
+run_with "$(windows_path "$work/make hits.txt")" 7
 # "Done!" names the sample and the seed, which draws the same sample again from the command line.
 box=$(window_named information "$main") && read_box information
 sample=$(windows_path "$work/make hits_sample7.txt")

@@ -148,10 +148,7 @@ QT_QPA_PLATFORM=xcb QT_DEBUG_PLUGINS=1 "${isolate[@]}" "$bundle/lotrixGUI" 2>"$w
 program=$!
 main=$(window_named Lotrix) && focus "$main"
 check "the window opens" '[ -n "${main:-}" ]'
-type_text "$work/corpus/hits.txt"
-keys Tab Tab
-type_text 7
-keys Tab space
+run_with "$work/corpus/hits.txt" 7
 check "the window runs the sampler beside it: Done!" 'dismiss information'
 check "and its sample is there" '[ "$(lines_in "$work/corpus/hits_sample7.txt")" = 7 ]'
 loaded "$program" >"$work/maps"

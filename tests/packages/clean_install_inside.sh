@@ -62,10 +62,7 @@ check "lotrixGUI's manual names where its sampler is" 'grep -q /usr/libexec/lotr
 lotrixGUI 2>"$work/gui.log" &
 program=$!
 main=$(window_named Lotrix) && focus "$main"
-type_text "$work/corpus/hits.txt"
-keys Tab Tab
-type_text 7
-keys Tab space
+run_with "$work/corpus/hits.txt" 7
 check "the installed window runs the installed sampler: Done!" 'dismiss information'
 check "and its sample is there" '[ "$(lines_in "$work/corpus/hits_sample7.txt")" = 7 ]'
 if [ -n "${main:-}" ]; then close_and_expect_end "$main"; else cat "$work/gui.log" >&2; fi

@@ -37,8 +37,9 @@ staged=$(ls -d "$build"/packages/_CPack_Packages/*/ZIP/Lotrix-"$version"-win64)
 # record carries. A versioned file has no hash (Windows Installer compares versions, and its
 # validation refuses both) and has a language.
 table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
-listed() { table File | awk -F'\t' -v file="$1" '$1 == file { print $5 }'; }
-component() { table File | awk -F'\t' -v file="$1" '$1 == file { print $2 }'; }
+file_column() { table File | awk -F'\t' -v file="$1" -v column="$2" '$1 == file { print $column }'; }
+listed() { file_column "$1" 5; }      # its version
+component() { file_column "$1" 2; }
 keyed_by_itself() { table Component | awk -F'\t' -v c="$(component "$1")" '$1 == c { print $6 }' | grep -qx "$1"; }
 carried() {  # the file version in the program's version record
   python3 -c 'import struct, sys
@@ -50,7 +51,7 @@ if at >= 0:
 }
 check "the MSI records both programs with the version of the build, the one they carry" \
   '[ "$(listed lotrixGUI.exe)" = "$version.0" ] && [ "$(listed lotrix.exe)" = "$version.0" ] && [ "$(carried "$staged/lotrixGUI.exe")" = "$version.0" ] && [ "$(carried "$staged/lotrix.exe")" = "$version.0" ]'
-language() { table File | awk -F'\t' -v file="$1" '$1 == file { print $6 }'; }
+language() { file_column "$1" 6; }
 check "and with a language, and no hash" \
   '[ "$(language lotrixGUI.exe)" = 1033 ] && [ "$(language lotrix.exe)" = 1033 ] && ! table MsiFileHash | cut -f1 | grep -qE "^lotrix(GUI)?\.exe$"'
 check "each program a component of its own, keyed by the program" \
