@@ -17,7 +17,7 @@ seed=1
 [ -x "$lotrix" ] || { echo "no sampler at $lotrix: build it or set LOTRIX" >&2; exit 1; }
 command -v /usr/bin/time >/dev/null || { echo "needs GNU time: apt-get install time" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/lotrix-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap '[ "$BASHPID" = "$$" ] && { rm -rf "$work"; }' EXIT  # a child between fork and exec must not
 
 echo "making test files in $work ..."
 # base64 turns 3 random bytes into 4 characters, so 4 lines of W characters need 3 * W bytes:

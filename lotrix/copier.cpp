@@ -8,9 +8,10 @@
 namespace lotrix {
 namespace {
 
-// Reading the gap between two chosen lines costs less than another read when they are this near,
-// and a read starts by taking this much of a line, which concordance lines seldom pass.
-constexpr std::uint64_t kNear = 4 << 10;
+// Reading the gap between two chosen lines costs less than another read when they are this near
+// (a read from the page cache costs about what copying 16 KiB does), and a read starts by taking
+// this much of a line, which concordance lines seldom pass.
+constexpr std::uint64_t kNear = 16 << 10;
 constexpr std::uint64_t kLineGuess = 1 << 10;
 
 }  // namespace
@@ -60,8 +61,7 @@ std::optional<Error> LineCopier::Copy(std::uint64_t at, bool rest) {
     at = windowStart_ + windowSize_;
   }
   // The last line, without an ending: it gets the file's own.
-  if (rest && scan_.EndsWithNewline()) return std::nullopt;
-  const std::string ending = scan_.Ending();
+  const std::string ending = scan_.LastLineEnding();
   return output_.Write(ending.data(), ending.size());
 }
 
@@ -103,7 +103,7 @@ std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
   } copy(chosen, output);
   LineScanner scanner(format, 0, copy, true);
   Spill& lines = draw.Lines();
-  std::vector<char> buffer(kChunk);
+  IoBuffer buffer(kChunk);
   for (std::uint64_t at = 0; at < lines.Size() && !copy.error;) {
     auto got = lines.ReadAt(at, buffer.data(), buffer.size());
     if (!got) return got.error();
@@ -112,10 +112,10 @@ std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
     at += *got;
   }
   if (copy.error) return copy.error;
-  // Only the input's last line can lack an ending (or end in a stray byte): it gets the input's
-  // own. It is the last line put by if it was put by at all.
+  // Only the input's last line can lack an ending (or end in a stray byte): it gets what the
+  // input's scan says. It is the last line put by if it was put by at all.
   if (copy.last + 1 == scanner.Lines() && !scanner.EndsWithNewline()) {
-    const std::string ending = stream.Ending();
+    const std::string ending = stream.LastLineEnding();
     return output.Write(ending.data(), ending.size());
   }
   return std::nullopt;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "buffer.h"
 #include "draw.h"
 #include "error.h"
 #include "input.h"
@@ -37,7 +38,7 @@ class LineCopier {
   OutputFile& output_;
   const TextFormat& format_;
   const LineScanner& scan_;
-  std::vector<char> window_;
+  IoBuffer window_;
   std::uint64_t windowStart_ = 0;
   std::size_t windowSize_ = 0;
 };

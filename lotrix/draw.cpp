@@ -29,7 +29,7 @@ Expected<std::vector<std::uint64_t>> FirstStarts(InputFile& input, const TextFor
   collect.count = count;
   collect.starts.reserve(count);
   LineScanner scanner(format, format.markSize, collect, false);
-  std::vector<char> buffer(kChunk);
+  IoBuffer buffer(kChunk);
   while (collect.starts.size() < count) {
     auto got = input.ReadAt(scanner.Offset(), buffer.data(), buffer.size());
     if (!got) return got.error();
@@ -69,7 +69,7 @@ class BitWriter {
 
  private:
   Spill& bits_;
-  std::vector<char> window_;
+  IoBuffer window_;
   std::uint64_t start_ = 0;
   std::size_t size_ = 0;
   bool dirty_ = false;
@@ -120,7 +120,7 @@ Expected<StreamDraw::Chosen> StreamDraw::Choose() {
   if (error_) return *error_;
   Chosen chosen(inMemory_);
   chosen.count_ = filled_ + replacements_;
-  const std::vector<char> zeros(kChunk, 0);
+  const IoBuffer zeros(kChunk);
   for (std::uint64_t left = (chosen.count_ + 7) / 8; left > 0;) {
     const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
     if (auto error = chosen.bits_.Append(zeros.data(), size)) return *error;

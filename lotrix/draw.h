@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "buffer.h"
 #include "error.h"
 #include "input.h"
 #include "line_scanner.h"
@@ -70,7 +71,7 @@ class StreamDraw final : public LineVisitor {
 
     Spill bits_;
     std::uint64_t count_ = 0;  // lines put by
-    std::vector<char> window_;
+    IoBuffer window_;
     std::uint64_t windowStart_ = 0;  // the byte of bits_ it starts at
   };
   // Once the stream has ended.

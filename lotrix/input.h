@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "error.h"
@@ -32,6 +33,10 @@ class InputFile {
   void Rewind() { position_ = 0; }
   // Fills `buffer` from `offset` of a file; less only at the end of the file.
   Expected<std::size_t> ReadAt(std::uint64_t offset, char* buffer, std::size_t size);
+  // Waits until a FIFO has a writer. It is opened without waiting for one, so that the place
+  // the sample goes is judged first, as the shell judges a redirection: a bad place then fails
+  // at once rather than after a wait that may never end.
+  std::optional<Error> AwaitWriter();
   // Whether `path` names this very file (through any link).
   bool IsSameFile(const std::string& path) const;
   // Whether the file is still the one its name gave when it was opened, with the same size and

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -53,8 +54,8 @@ bool Generated(int fd) {
 
 Expected<InputFile> InputFile::Open(const std::string& path) {
   const bool standard = path == "-";
-  const int fd =
-      standard ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = standard ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3)
+                          : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return SystemError(standard ? "standard input" : path, errno);
   struct stat info {};
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -62,6 +63,8 @@ Expected<InputFile> InputFile::Open(const std::string& path) {
     close(fd);
     return SystemError(path, code);
   }
+  // Reads wait as usual; only a FIFO's waits for its writer, in AwaitWriter.
+  if (!standard && !S_ISFIFO(info.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   const bool regular = !standard && S_ISREG(info.st_mode) && !NamesDescriptor(path);
   if (regular) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   // A size of 0 makes a file a stream.
@@ -92,6 +95,20 @@ Expected<std::size_t> InputFile::Read(char* buffer, std::size_t size) {
 
 Expected<std::size_t> InputFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
   return ReadFully(static_cast<int>(handle_), path_, buffer, size, offset);
+}
+
+std::optional<Error> InputFile::AwaitWriter() {
+  const int fd = static_cast<int>(handle_);
+  const int flags = fcntl(fd, F_GETFL);
+  if (path_ == "-" || flags < 0 || !(flags & O_NONBLOCK)) return std::nullopt;
+  // Linux reports no hang-up to a reader that opened without waiting until a writer has come
+  // and gone: this waits for the first bytes or the end of a writer that sent none.
+  pollfd ready{fd, POLLIN, 0};
+  while (poll(&ready, 1, -1) < 0) {
+    if (errno != EINTR) return SystemError(path_, errno);
+  }
+  if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return SystemError(path_, errno);
+  return std::nullopt;
 }
 
 bool InputFile::IsSameFile(const std::string& path) const {

@@ -94,6 +94,9 @@ bool InputFile::IsSameFile(const std::string& path) const {
   return NamedIdentity(path, volume, index) && volume == stamp_.device && index == stamp_.inode;
 }
 
+// A named pipe's reader does not wait for its writer when it is opened.
+std::optional<Error> InputFile::AwaitWriter() { return std::nullopt; }
+
 bool InputFile::Unchanged() const {
   Stamp now;
   std::uint64_t volume = 0;

@@ -7,20 +7,22 @@ namespace lotrix {
 void LineScanner::Feed(const char* data, std::size_t size) {
   const std::size_t unit = format_.unit;
   const std::size_t end = size - size % unit;
-  const std::uint64_t count = CountNewlines(format_, data, end);
-  if (count > 0 && !sawNewline_) NoteFirstEnding(data, end);
 
-  // Line L starts right after newline L; `passed` counts the newlines before `cursor`.
+  // Line L starts right after newline L; `passed` counts the newlines before `cursor`. The
+  // newlines are counted as the wanted lines are sought, in one pass over the piece.
   std::size_t cursor = 0;
   std::uint64_t passed = newlines_;
   if (capturing_) {
     cursor = Capture(data, 0, end);
     if (!capturing_) ++passed;
   }
-  for (std::uint64_t wanted; !capturing_ && (wanted = visitor_.Wanted()) <= newlines_ + count;) {
+  while (!capturing_) {
+    const std::uint64_t wanted = visitor_.Wanted();
     if (passed < wanted) {
-      cursor = SkipNewlines(format_, data, cursor, end, wanted - passed);
-      passed = wanted;
+      std::uint64_t left = wanted - passed;
+      cursor = SkipNewlines(format_, data, cursor, end, left);
+      passed = wanted - left;
+      if (left > 0) break;  // it is in a later piece
     }
     if (cursor == end) break;  // it starts the next piece, or the stray byte
     visitor_.Start(offset_ + cursor);
@@ -28,6 +30,9 @@ void LineScanner::Feed(const char* data, std::size_t size) {
     cursor = Capture(data, cursor, end);
     if (!capturing_) ++passed;
   }
+  if (cursor < end && !capturing_) passed += CountNewlines(format_, data + cursor, end - cursor);
+  const std::uint64_t count = passed - newlines_;
+  if (count > 0 && !sawNewline_) NoteFirstEnding(data, end);
   if (end < size) {
     // A stray byte is all that can follow the last piece's units: the end of the last line.
     if (!capturing_ && passed == visitor_.Wanted() && cursor == end) {

@@ -46,6 +46,13 @@ class LineScanner {
   std::string Ending() const {
     return (crlf_ ? format_.Unit('\r') : std::string()) + format_.Newline();
   }
+  // What a sample puts after the input's last line: nothing where it has its ending, or where it
+  // ends in a stray byte (UTF-16 of an odd length), which no ending could follow in step and
+  // which the line keeps as it is; else Ending().
+  std::string LastLineEnding() const {
+    if (EndsWithNewline() || tail_.size() % format_.unit != 0) return {};
+    return Ending();
+  }
   std::uint64_t Offset() const { return offset_; }
 
  private:

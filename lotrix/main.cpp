@@ -149,14 +149,25 @@ int UsageError(ErrorStream& errors, const std::string& message) {
   return kUsageError;
 }
 
-std::optional<std::uint64_t> WholeNumber(std::string_view text) {
+// A whole number of 0 or more; none where `text` is not one, with `tooLarge` set where it is one
+// past the largest that 64 bits hold.
+std::optional<std::uint64_t> WholeNumber(std::string_view text, bool* tooLarge = nullptr) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   std::uint64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (tooLarge) *tooLarge = error == std::errc::result_out_of_range;
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
     return std::nullopt;
   }
   return value;
+}
+
+// What a number that must be whole (`rule`, "a whole number ...") and is not was told.
+std::string NotWhole(const char* text, const std::string& what, const std::string& rule) {
+  bool tooLarge = false;
+  WholeNumber(text, &tooLarge);
+  return lotrix::Quoted(text) + ": " + what + " must be " +
+         (tooLarge ? "at most " + std::to_string(UINT64_MAX) : rule);
 }
 
 // A word typed on the command line, between the quotes that GNU tools put around an option; one
@@ -264,13 +275,14 @@ std::vector<char*> OperandsLast(int argc, char* argv[], std::string_view shortOp
 
 #ifndef _WIN32
 // Started with descriptor 0, 1 or 2 closed, the first file opened would take its place, and what
-// is meant for standard error could land in the sample. The null device fills each gap: an input
-// of "-" then reads nothing, and what is said goes nowhere. Returns 0, or the error that stopped
+// is meant for standard error could land in the sample. The null device, opened for reading,
+// fills each gap: an input of "-" then reads nothing, what is said goes nowhere, and a sample
+// meant for standard output is refused rather than lost. Returns 0, or the error that stopped
 // the null device from opening.
 int OpenStandardDescriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    const int null = open("/dev/null", O_RDONLY);
     if (null < 0) return errno;
     // The lowest free descriptor is this one, as the ones below it are open.
     if (null != fd) {
@@ -325,8 +337,7 @@ static int Main(int argc, char* argv[]) {
         break;
       case kSeed:
         seed = WholeNumber(optarg);
-        if (!seed)
-          return UsageError(errors, lotrix::Quoted(optarg) + ": the seed must be a whole number");
+        if (!seed) return UsageError(errors, NotWhole(optarg, "the seed", "a whole number"));
         break;
       case 'h':
         std::fputs(kUsage, stdout);
@@ -347,7 +358,7 @@ static int Main(int argc, char* argv[]) {
   const auto size = WholeNumber(argv[optind + 1]);
   if (!size) {
     std::string message =
-        lotrix::Quoted(argv[optind + 1]) + ": the sample size must be a whole number of 0 or more";
+        NotWhole(argv[optind + 1], "the sample size", "a whole number of 0 or more");
     if (LooksLikeNumber(argv[optind])) message += "; the input file comes first, then the size";
     return UsageError(errors, message);
   }

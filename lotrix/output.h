@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "buffer.h"
 #include "error.h"
 #include "system.h"
 
@@ -64,7 +65,7 @@ class OutputFile {
   std::unique_ptr<char[]> temporary_;
   std::intptr_t handle_;                 // a descriptor, or a Windows handle
   std::optional<TemporaryFile> staged_;  // where the sample waits to be copied over the file
-  std::string buffer_;
+  IoBuffer buffer_;
   bool committed_ = false;
 };
 

@@ -222,7 +222,13 @@ mode_t CreationMode() {
 
 Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
   CatchStopSignals();
-  if (path == "-") return OutputFile(Kind::kInPlace, path, STDOUT_FILENO);
+  if (path == "-") {
+    // What stands in for a standard output that was closed takes no writes: the sample would
+    // otherwise go nowhere, and the run count as a success.
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return Error{"standard output", "is closed"};
+    return OutputFile(Kind::kInPlace, path, STDOUT_FILENO);
+  }
   auto target = FollowLinks(path);
   if (!target) return target.error();
   struct stat info {};
@@ -233,8 +239,9 @@ Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
     if (hidden.fd < 0) return SystemError(path, hidden.error);
   } else {
     if (S_ISDIR(info.st_mode)) return SystemError(path, EISDIR);
-    // Root could write it, but the owner has said the file is not to change.
-    if (S_ISREG(info.st_mode) && !(info.st_mode & S_IWUSR)) {
+    // Root could write it, but no one is to. Who else may is for the open below to say, with
+    // the caller's groups and the file's ACL.
+    if (S_ISREG(info.st_mode) && !(info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
       return Error{path, "is write-protected"};
     }
     // Opened as > opens it, less the truncation, so that the system says who may write it.
@@ -309,6 +316,9 @@ Expected<std::string> OutputFile::Commit() {
     return path_;
   }
   if (kind_ == Kind::kOverwrite) {
+    // A stop half-way would leave the file part sample, part old bytes or zeros: it waits until
+    // the file holds the whole sample.
+    SignalsHeld held;
     if (auto error = staged_->CopyInto(handle_, path_)) return *error;
     // Setuid and setgid go, as > leaves the file: others' writes take them away, root's only
     // on newer systems.

@@ -5,8 +5,8 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "buffer.h"
 #include "error.h"
 #include "input.h"
 #include "line_scanner.h"
@@ -47,7 +47,7 @@ class Reader {
 
   InputFile* input_;
   Progress progress_;
-  std::vector<char> buffer_;
+  IoBuffer buffer_;
   std::size_t got_ = 0;
   std::uint64_t done_ = 0;
   TextFormat format_;

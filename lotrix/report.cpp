@@ -46,7 +46,7 @@ void Report::Seed(std::uint64_t seed) { Put("seed", std::to_string(seed)); }
 void Report::Progress(std::uint64_t done, std::uint64_t total) {
   if (!Open() || done < nextProgress_) return;
   nextProgress_ = total > 0 ? done + total / 100 : done + kStreamStep;
-  Put("progress", std::to_string(done) + " " + std::to_string(total));
+  Put("progress", std::to_string(done) + " " + std::to_string(total), true);
 }
 
 void Report::Lines(std::uint64_t lines, std::uint64_t written) {
@@ -55,13 +55,13 @@ void Report::Lines(std::uint64_t lines, std::uint64_t written) {
 
 void Report::Sample(const std::string& path) { Put("sample", ReportValue(FullPath(path))); }
 
-void Report::Put(std::string_view word, std::string_view value) {
+void Report::Put(std::string_view word, std::string_view value, bool mayDrop) {
   if (!Open()) return;
   std::string record(word);
   record += ' ';
   record += value;
   record += '\n';
-  Write(record);
+  Write(record, mayDrop);
 }
 
 }  // namespace lotrix

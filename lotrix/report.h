@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,7 +20,9 @@ namespace lotrix {
 // A value's bytes are sent as they are, but for "%", control characters and DEL, which are sent
 // as % and two hexadecimal digits; a reader skips records it does not know. Anything that is not
 // a pipe (a terminal, a file, standard output) is never written to, and a reader that has gone
-// away costs the run nothing.
+// away costs the run nothing. Nor does one that does not read: a progress record that does not
+// fit at once, with room to spare for the last records, is left out, and the other records wait
+// for room kPatienceMs at most, all told, before the channel is given up.
 class Report {
  public:
   // The channel LOTRIX_REPORT names, or one that says nothing.
@@ -39,13 +42,19 @@ class Report {
 
  private:
   static constexpr std::intptr_t kClosed = -1;
+  static constexpr int kPatienceMs = 5000;
+  // What a progress record leaves free in the pipe: room for the seed, lines and sample records
+  // of a reader that reads only once the run has ended.
+  static constexpr std::size_t kKeptFree = 1024;
   explicit Report(std::intptr_t handle) : handle_(handle) {}
-  void Put(std::string_view word, std::string_view value);
-  // Writes the whole record, or closes the channel.
-  void Write(const std::string& record);
+  void Put(std::string_view word, std::string_view value, bool mayDrop = false);
+  // Writes the whole record, or leaves out one that `mayDrop` and finds no room, or closes the
+  // channel once the patience is spent.
+  void Write(const std::string& record, bool mayDrop);
   void Close();
 
   std::intptr_t handle_;
+  int patienceMs_ = kPatienceMs;    // what is left of it
   std::uint64_t nextProgress_ = 0;  // the least DONE worth a record
 };
 

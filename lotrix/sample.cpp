@@ -130,6 +130,7 @@ Expected<SampleReport> Sample(const SampleRequest& request) {
     return Error{output.error().path, output.error().reason + "; name the output with -o"};
   }
   if (!output) return output.error();
+  if (auto error = input->AwaitWriter()) return *error;
 
   Random random(request.seed);
   Reservoir reservoir(request.size, random);

@@ -18,7 +18,7 @@ std::optional<Error> Spill::Append(const char* data, std::size_t size) {
     if (!file) return file.error();
     file_.emplace(std::move(*file));
     if (auto error = Flush()) return error;
-    std::string().swap(memory_);  // its room goes back, or the bound would not hold
+    memory_.release();  // its room goes back, or the bound would not hold
   }
   memory_.append(data, size);
   if (file_ && memory_.size() >= kWriteBack) return Flush();

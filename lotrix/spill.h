@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "buffer.h"
 #include "error.h"
 #include "system.h"
 
@@ -33,7 +34,7 @@ class Spill {
 
   std::size_t limit_;
   // All the bytes while they fit; once they have gone to `file_`, those waiting to follow.
-  std::string memory_;
+  IoBuffer memory_;
   std::optional<TemporaryFile> file_;
   std::uint64_t size_ = 0;
 };

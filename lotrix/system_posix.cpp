@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "buffer.h"
 #include "posix.h"
 #include "system.h"
 
@@ -88,7 +89,14 @@ Expected<TemporaryFile> TemporaryFile::Create() {
     fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd >= 0) unlink(name.c_str());
   }
-  if (fd < 0) return SystemError(folder, errno);
+  // A bare "No such file or directory" would not say what the folder was for, nor where to
+  // name another.
+  if (fd < 0) {
+    const int code = errno;
+    return Error{folder, std::string("the folder for temporary files (TMPDIR ") +
+                             (tmpdir && *tmpdir ? "names it" : "may name another") +
+                             "): " + std::strerror(code)};
+  }
   return TemporaryFile(folder, fd);
 }
 
@@ -139,7 +147,7 @@ std::optional<Error> TemporaryFile::CopyInto(std::intptr_t handle, const std::st
     return SystemError(name, code);
   }
   if (lseek(fd, 0, SEEK_SET) != 0) return SystemError(name, errno);
-  std::string buffer(std::min<std::uint64_t>(size_, kCopyBuffer), '\0');
+  IoBuffer buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size_, kCopyBuffer)));
   for (std::uint64_t done = 0; done < size_;) {
     auto got = ReadAt(done, buffer.data(), buffer.size());
     if (!got) return got.error();

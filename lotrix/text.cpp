@@ -124,16 +124,19 @@ std::size_t FindNewline(const TextFormat& format, const char* data, std::size_t 
 }
 
 std::size_t SkipNewlines(const TextFormat& format, const char* data, std::size_t from,
-                         std::size_t size, std::uint64_t count) {
+                         std::size_t size, std::uint64_t& count) {
 #ifdef LOTRIX_X86
   if (HasAvx2()) {
     from = SkipAvx2(data, from, size, format.unit == 2, NewlineWord(format), count);
     if (count == 0) return from;
   }
 #endif
-  for (; count > 0 && from < size; --count)
-    from = FindNewline(format, data, from, size) + format.unit;
-  return std::min(from, size);
+  for (; count > 0 && from < size; --count) {
+    const std::size_t newline = FindNewline(format, data, from, size);
+    if (newline == size) return size;
+    from = newline + format.unit;
+  }
+  return from;
 }
 
 }  // namespace lotrix

@@ -31,9 +31,10 @@ std::uint64_t CountNewlines(const TextFormat& format, const char* data, std::siz
 std::size_t FindNewline(const TextFormat& format, const char* data, std::size_t from,
                         std::size_t size);
 
-// Where the line after the `count`-th newline unit at or after `from` starts, or `size` if
-// there are fewer; `from` and `size` are whole numbers of units.
+// Where the line after the `count`-th newline unit at or after `from` starts, with `count` then
+// 0; or `size` if there are fewer, with `count` lowered by those there are. `from` and `size` are
+// whole numbers of units.
 std::size_t SkipNewlines(const TextFormat& format, const char* data, std::size_t from,
-                         std::size_t size, std::uint64_t count);
+                         std::size_t size, std::uint64_t& count);
 
 }  // namespace lotrix

@@ -7,7 +7,7 @@ set -uo pipefail
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ "$BASHPID" = "$$" ] && { rm -rf "$work"; }' EXIT  # a child between fork and exec must not
 failures=0
 fail() {
   echo "install: $*" >&2

@@ -8,7 +8,7 @@ objdump=$1
 cc=$2
 shift 2
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ "$BASHPID" = "$$" ] && { rm -rf "$work"; }' EXIT  # a child between fork and exec must not
 failures=0
 passes=0
 for exe in "$@"; do

@@ -13,7 +13,8 @@ done
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP: python3-pyatspi is not installed"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lotrix-XXXXXX")
-trap 'kill ${server:-} 2>/dev/null; rm -rf "$work"' EXIT
+# In this shell only: a child killed between its fork and its exec would run it too.
+trap '[ "$BASHPID" = "$$" ] && { kill ${server:-} 2>/dev/null; rm -rf "$work"; }' EXIT
 seq 1 500 | sed 's/^/hit /' >"$work/hits.txt"
 # The desktop's opener, as the window finds it on PATH; it records what it was asked to open,
 # whole or not at all, as the driver may look while it writes.

@@ -16,7 +16,8 @@ start_display() {
   # started in that moment cannot connect (a test that closes one window and opens the next).
   Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb=$!
-  trap 'kill ${program:-} $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+  # In this shell only: a child killed between its fork and its exec would run it too.
+  trap '[ "$BASHPID" = "$$" ] && { kill ${program:-} $xvfb 2>/dev/null; rm -rf "$work"; }' EXIT
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
   export DISPLAY=:$(cat "$work/display")
   failures=0

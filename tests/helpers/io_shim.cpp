@@ -7,8 +7,11 @@
 //   LOTRIX_SHIM_BEFORE_PREAD=C the shell command C runs once, before the first positioned read
 //                              that goes back in its file (a read of it again)
 //   LOTRIX_SHIM_BEFORE_PREAD_PAST=K  ... or, where set, before the first one at or past offset K
+//   LOTRIX_SHIM_SIGNAL_AFTER_FALLOCATE=S  signal S is raised once fallocate has claimed room, as
+//                              a stop that comes while a file is being written over
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -88,6 +91,17 @@ ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
 
 ssize_t pread64(int fd, void* buffer, size_t size, off_t offset) {
   return pread(fd, buffer, size, offset);
+}
+
+int fallocate(int fd, int mode, off_t offset, off_t size) {
+  const int result = Next<int (*)(int, int, off_t, off_t)>("fallocate")(fd, mode, offset, size);
+  if (const char* signal = std::getenv("LOTRIX_SHIM_SIGNAL_AFTER_FALLOCATE"))
+    raise(std::atoi(signal));
+  return result;
+}
+
+int fallocate64(int fd, int mode, off_t offset, off_t size) {
+  return fallocate(fd, mode, offset, size);
 }
 
 int fsync(int fd) {

@@ -19,7 +19,8 @@ struct Text {
   bool bigEndian = false;
   // Each line with its ending, as it lies in the input; the last may lack one.
   std::vector<std::string_view> lines;
-  // The last line has no ending, or ends in a byte too few for a whole unit.
+  // The last line has no ending, and gets one in a sample; not one that ends in a byte too few
+  // for a whole unit, which is left as it is.
   bool lastUnended = false;
   // What follows an unended last line in a sample: the first newline's own CR LF or LF.
   std::string ending;
@@ -70,7 +71,7 @@ inline Text Split(std::string_view input) {
   }
   if (start < body.size()) {
     text.lines.push_back(body.substr(start));
-    text.lastUnended = true;
+    text.lastUnended = body.size() % unit == 0;
   }
   text.ending = (crlf ? cr : std::string()) + newline;
   return text;

@@ -6,7 +6,7 @@
 wine=$1
 shift
 said=$(mktemp)
-trap 'rm -f "$said"' EXIT
+trap '[ "$BASHPID" = "$$" ] && { rm -f "$said"; }' EXIT  # a child between fork and exec must not
 for attempt in 1 2; do
   "$wine" "$@" 2> >(tee "$said" >&2)
   status=$?

@@ -8,7 +8,9 @@ lotrix=$1
 shim=$2
 umask 022
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# Only here: a child killed between its fork and its exec would run it too, and take the folder
+# from under the checks still to come.
+trap '[ "$BASHPID" = "$$" ] && rm -rf "$work"' EXIT
 chmod 755 "$work"
 failures=0
 passes=0
@@ -229,6 +231,7 @@ setuid         root  root:755    root:root:6755      -          0  root:root:755
 locked-folder  user  root:755    nobody:nogroup:644  -          0  nobody:nogroup:644  overwritten
 sticky-folder  user  root:1777   root:root:666       -          0  root:root:666       overwritten
 foreign-group  user  nobody:755  nobody:root:664     -          0  nobody:root:664     overwritten
+group-member   user  root:755    root:nogroup:464    -          0  root:nogroup:464    overwritten
 hard-linked    root  root:755    root:root:644       link       0  root:root:644       overwritten
 linked-setuid  root  root:755    root:root:4755      link       0  root:root:755       overwritten
 attributes     root  root:755    root:root:644       attribute  0  root:root:644       overwritten
@@ -256,15 +259,39 @@ if unshare --mount --propagation private true 2>/dev/null; then
   check "-o as >: a disk too full for the sample leaves a file to write over as it was" \
     '[[ $(cat "$work/status") -eq 1 && $(cat "$work/err") == *"No space left"* && $(cat "$work/content") == $(printf "earlier\nearlier") ]]'
 fi
-rm -rf "$work/replace" "$work/quiet" "$work/status" "$work/content"
+# A stop that comes while the sample is written over a file waits until the file holds all of it.
+"$lotrix" --seed 4 "$dir/input" 15000 -o "$work/expected"
+for signal in INT TERM HUP; do
+  printf 'earlier\n' >"$dir/out" && ln -f "$dir/out" "$dir/other"
+  shimmed LOTRIX_SHIM_SIGNAL_AFTER_FALLOCATE="$(kill -l "$signal")"
+  run --seed 4 "$dir/input" 15000 -o "$dir/out"
+  before=()
+  check "-o as >: SIG$signal while the file is written over stops the run once it is whole" \
+    '[[ $status -eq $((128 + $(kill -l "$signal"))) ]] && cmp -s "$dir/out" "$work/expected" && cmp -s "$dir/other" "$work/expected"'
+done
+rm -rf "$work/replace" "$work/quiet" "$work/status" "$work/content" "$work/expected"
 
-# The output's place is tried before the input is read: an input that never ends (a FIFO held
-# open and silent) cannot hide a bad place.
+# The output's place is tried before the input is read, as the shell tries a redirection: a FIFO
+# that has no writer yet (whose opening would wait for one), or one held open and silent, cannot
+# hide a bad place. A writer that comes later is waited for.
 mkfifo "$work/silent"
-exec 3<>"$work/silent"
-timeout 10 "$lotrix" "$work/silent" 3 -o "$work/no such folder/s.txt" 2>/dev/null
+printf 'keep\n' >"$work/locked.txt" && chmod 444 "$work/locked.txt"
+for writer in none held; do
+  [ "$writer" = held ] && exec 3<>"$work/silent"
+  for place in "no such folder/s.txt" locked.txt; do
+    timeout 10 "$lotrix" "$work/silent" 3 -o "$work/$place" 2>/dev/null
+    status=$?
+    check "a bad output place ($place) fails before any input is read, writer: $writer" '[ $status -eq 1 ]'
+  done
+done
+mkfifo "$work/late"
+"$lotrix" --seed 1 "$work/late" 3 -o "$work/late.txt" &
+sleep 0.3
+seq 1 10 >"$work/late"
+wait $!
 status=$?
-check "a bad output place fails before any input is read" '[ $status -eq 1 ]'
+check "a FIFO's writer may come after the run has started" '[[ $status -eq 0 && $(wc -l <"$work/late.txt") -eq 3 ]]'
+rm -f "$work/late" "$work/late.txt" "$work/locked.txt"
 
 # Stopped by a signal while the input is still coming, a run leaves no hidden file behind.
 mkdir "$work/stopped"
@@ -366,6 +393,30 @@ if command -v script >/dev/null; then
   check "and what is said after it starts a line of its own" \
     'tr "\r" "\n" <"$work/tty" | grep -q "^$(printf "\033")\[Klotrix: .*has only"'
 fi
+
+# A report reader that never reads holds nothing up. Its 4 KiB pipe is filled but for FREE
+# bytes: progress that would leave no room for the last records is left out, and those wait 5 s
+# at most for room. Prints the seconds taken and what the pipe then holds.
+report_unread() {  # FREE
+  python3 - "$lotrix" "$work/large.txt" "$work/unread.txt" "$1" <<'PY'
+import fcntl, os, subprocess, sys, time
+lotrix, path, out, free = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+r, w = os.pipe()
+fcntl.fcntl(w, 1031, 4096)  # F_SETPIPE_SZ
+os.write(w, b"x" * (4096 - free))
+start = time.monotonic()
+status = subprocess.run([lotrix, "--seed", "5", path, "3", "-o", out], pass_fds=[w], timeout=60,
+                        env=dict(os.environ, LOTRIX_REPORT=str(w))).returncode
+os.close(w)
+print(status, round(time.monotonic() - start), os.read(r, 8192)[4096 - free:].decode().replace("\n", "|"))
+PY
+}
+read -r status took records < <(report_unread 0)
+check "a full report pipe: the run ends in $took s" '[[ $status -eq 0 && $took -lt 10 && $(wc -l <"$work/unread.txt") -eq 3 ]]'
+read -r status took records < <(report_unread 1500)
+check "room for 1500 bytes: no wait, and the last records are there ($records)" \
+  '[[ $status -eq 0 && $took -lt 2 && $records == "seed 5|progress "*"|lines 688459 3|sample $work/unread.txt|" ]]'
+rm -f "$work/unread.txt"
 
 # Inputs of every kind and size. A stream named by its path writes to standard output as - does;
 # a file whose size reads 0 (/proc) is read once as a stream; a byte-order mark starts the

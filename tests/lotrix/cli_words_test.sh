@@ -8,7 +8,7 @@ set -uo pipefail
 export LC_ALL=C.UTF-8  # for $'\u...' to give UTF-8, as the names in the messages are
 lotrix=$(realpath "$1")
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ "$BASHPID" = "$$" ] && rm -rf "$work"' EXIT  # not in a child between fork and exec
 failures=0
 passes=0
 check() {  # description, condition: passes when the condition (a shell command) holds
@@ -120,7 +120,15 @@ done <<'EOF'
 2| --seed $'\e[2J' hits.txt 3       | lotrix: $'\e[2J': the seed must be a whole number
 2| $'--bo\ngus' hits.txt 3          | lotrix: unrecognized option $'--bo\ngus'
 2| $'-\x01' hits.txt 3              | lotrix: invalid option -- $'\x01'
+2| hits.txt 18446744073709551616    | lotrix: 18446744073709551616: the sample size must be at most 18446744073709551615
+2| --seed=+99999999999999999999 hits.txt 3 | lotrix: +99999999999999999999: the seed must be at most 18446744073709551615
+0| --seed 18446744073709551615 hits.txt 3 -o out.txt |
 EOF
+printf 'earlier\n' >"$work/target" && ln "$work/target" "$work/target-link"
+(cd "$work" && TMPDIR=/no/such timeout 20 "$lotrix" hits.txt 3 -o target) 2>"$work/.err"
+status=$?
+check "a missing TMPDIR is named as the folder for temporary files" \
+  '[[ $status -eq 1 && $(cat "$work/.err") == "lotrix: /no/such: the folder for temporary files (TMPDIR names it): No such file or directory" ]]'
 if command -v script >/dev/null; then
   big=$'big\e[7m.txt'
   truncate -s 65M "$work/$big"
@@ -141,6 +149,12 @@ check "2>&-: the note stays out of a stream's sample" 'cmp -s "$work/five.txt" "
 (cd "$work" && timeout 20 "$lotrix" - 5 <&-) >"$work/.out" 2>"$work/.err"
 status=$?
 check "<&-: - reads nothing" '[[ $status -eq 0 && ! -s $work/.out && $(cat "$work/.err") == *"has only 0 lines"* ]]'
+for arguments in "- 10" "-o - five.txt 2"; do
+  (cd "$work" && timeout 20 "$lotrix" $arguments <five.txt >&-) 2>"$work/.err"
+  status=$?
+  check ">&-: lotrix $arguments says standard output is closed" \
+    '[[ $status -eq 1 && $(cat "$work/.err") == "lotrix: standard output: is closed"* ]]'
+done
 mkfifo "$work/fifo"
 exec 3<>"$work/fifo"  # held open and silent, so that the run waits while we look
 for fd in 0 1 2; do

@@ -399,11 +399,13 @@ TEST(SampleOracle, SaysWhatACorrectSampleIs) {
       {le + "\x2A\x0A\x00\x30"s + "\n\0"s, 1, le + "\x2A\x0A\x00\x30\n\0"s, true},
       // U+010A holds a 0x0A byte where a newline's would be, in the wrong unit order.
       {le + "\x0A\x01\n\0"s, 2, le + "\x0A\x01\n\0"s, true},
-      // A stray byte after the last whole unit is a last line of its own, given the ending.
-      {le + "a\0\r\0\n\0z"s, 1, le + "z\r\0\n\0"s, true},
-      {le + "a\0\r\0\n\0z"s, 1, le + "z"s, false},
+      // A stray byte after the last whole unit is a last line of its own, left as it is: an
+      // ending after it would be out of step.
+      {le + "a\0\r\0\n\0z"s, 1, le + "z"s, true},
+      {le + "a\0\r\0\n\0z"s, 1, le + "z\r\0\n\0"s, false},
       {be + "\0a\0\r\0\n\0b"s, 1, be + "\0b\0\r\0\n"s, true},
       {be + "\0a\0\r\0\n\0b"s, 1, be + "\0b\r\0\n\0"s, false},  // the other byte order's
+      {le + "a\0b\0\n\0c\0z"s, 1, le + "c\0z"s, true},          // a unit and a stray byte
   };
   for (const Case& c : cases) {
     EXPECT_EQ(oracle::Check(c.input, c.size, c.output).ok, c.ok)

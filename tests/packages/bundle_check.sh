@@ -17,7 +17,8 @@ if [ "$window" = yes ]; then
   start_display
 else
   work=$(mktemp -d "${TMPDIR:-/tmp}/lotrix-XXXXXX")
-  trap 'kill ${program:-} 2>/dev/null; rm -rf "$work"' EXIT
+  # In this shell only: a child killed between its fork and its exec would run it too.
+  trap '[ "$BASHPID" = "$$" ] && { kill ${program:-} 2>/dev/null; rm -rf "$work"; }' EXIT
   failures=0
   passes=0
 fi
