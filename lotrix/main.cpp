@@ -9,7 +9,8 @@ says which file it wrote.
 
 Every set of N distinct lines is equally likely. The lines keep their order in
 INPUT and their bytes, line endings included; a last line without an ending
-gets the file's own. A file of fewer than N lines is written whole. Text in any
+gets the file's own (but for UTF-16 that ends in a stray byte, which stays as
+it is). A file of fewer than N lines is written whole. Text in any
 ASCII-compatible encoding (UTF-8, GB18030, Latin-1, ...) and UTF-16 with a
 byte-order mark is understood.
 
@@ -294,19 +295,15 @@ int OpenStandardDescriptors() {
 }
 #else
 // A program started without a standard handle (by another program that passed none) would find
-// "-" closed; NUL stands in, as the null device does on Linux.
+// "-" closed; NUL stands in, as the null device does on Linux, opened for reading: an input of
+// "-" then reads nothing, what is said goes nowhere, and a sample meant for standard output is
+// refused rather than lost.
 void OpenStandardHandles() {
-  static constexpr struct {
-    DWORD which;
-    DWORD access;
-  } kStandard[] = {{STD_INPUT_HANDLE, GENERIC_READ},
-                   {STD_OUTPUT_HANDLE, GENERIC_WRITE},
-                   {STD_ERROR_HANDLE, GENERIC_WRITE}};
-  for (const auto& [which, access] : kStandard) {
+  for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
     const HANDLE handle = GetStdHandle(which);
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
-    const HANDLE null = CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+    const HANDLE null = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (null != INVALID_HANDLE_VALUE) SetStdHandle(which, null);
   }
 }

@@ -6,6 +6,8 @@
 #include "system.h"
 #include "win32.h"
 
+#include <winternl.h>  // after windows.h
+
 namespace lotrix {
 namespace {
 
@@ -42,11 +44,39 @@ std::wstring FullPath(const std::wstring& path) {
   return full;
 }
 
+// Whether `handle` was opened for writing. What stands in for a standard output that was not
+// passed (NUL) takes no writes, so that a sample is refused rather than lost; a handle the
+// system will not tell of (a console's, before Windows 8) is taken at its word.
+bool Writable(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+  using Query = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, void*, ULONG, ULONG*);
+  static const auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  PUBLIC_OBJECT_BASIC_INFORMATION info{};
+  return !query || query(handle, ObjectBasicInformation, &info, sizeof info, nullptr) < 0 ||
+         (info.GrantedAccess & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+}
+
+// Signalled but while a sample is copied over a file's own content.
+HANDLE NotCopying() {
+  static const HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  return event;
+}
+
+// Ctrl-C, Ctrl-Break and the console's closing end the program as they otherwise would, but not
+// half-way through that copy, which would leave the file part sample, part old bytes or zeros.
+BOOL WINAPI AfterCopy(DWORD) {
+  WaitForSingleObject(NotCopying(), INFINITE);
+  return FALSE;  // on to the default handler, which ends the process
+}
+
 }  // namespace
 
 Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
   if (path == "-") {
-    return OutputFile(Kind::kInPlace, path, FromHandle(GetStdHandle(STD_OUTPUT_HANDLE)));
+    const HANDLE standard = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!Writable(standard)) return Error{"standard output", "is closed"};
+    return OutputFile(Kind::kInPlace, path, FromHandle(standard));
   }
   std::string target = path;
   DWORD attributes = GetFileAttributesW(Widen(path).c_str());
@@ -157,7 +187,11 @@ Expected<std::string> OutputFile::Commit() {
     return path_;
   }
   if (kind_ == Kind::kOverwrite) {
-    if (auto error = staged_->CopyInto(handle_, path_)) return *error;
+    [[maybe_unused]] static const bool handled = SetConsoleCtrlHandler(AfterCopy, TRUE);
+    ResetEvent(NotCopying());
+    auto error = staged_->CopyInto(handle_, path_);
+    SetEvent(NotCopying());
+    if (error) return *error;
     if (!FlushFileBuffers(AsHandle(handle_))) return Failed(static_cast<int>(GetLastError()));
     committed_ = true;
     return path_;

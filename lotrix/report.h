@@ -54,7 +54,12 @@ class Report {
   void Close();
 
   std::intptr_t handle_;
-  int patienceMs_ = kPatienceMs;    // what is left of it
+  int patienceMs_ = kPatienceMs;  // what is left of it
+#ifdef _WIN32
+  // Bytes written that the reader may not have taken yet, as far as can be known: Wine tells
+  // nothing of what its pipes hold.
+  std::size_t unread_ = 0;
+#endif
   std::uint64_t nextProgress_ = 0;  // the least DONE worth a record
 };
 

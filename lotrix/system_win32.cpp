@@ -2,6 +2,7 @@
 #include <atomic>
 #include <utility>
 
+#include "buffer.h"
 #include "system.h"
 #include "win32.h"
 
@@ -111,7 +112,15 @@ Expected<TemporaryFile> TemporaryFile::Create() {
         name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file != INVALID_HANDLE_VALUE) return TemporaryFile(text, FromHandle(file));
-    if (GetLastError() != ERROR_FILE_EXISTS || attempt == 1000) return LastError(text);
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_EXISTS && attempt < 1000) continue;
+    // A bare "The system cannot find the path specified" would not say what the folder was for,
+    // nor where to name another. GetTempPathW takes TMP, else TEMP, else the user's profile.
+    const bool named = GetEnvironmentVariableW(L"TMP", nullptr, 0) > 1 ||
+                       GetEnvironmentVariableW(L"TEMP", nullptr, 0) > 1;
+    const Error error = SystemError(text, static_cast<int>(code));
+    return Error{error.path, std::string("the folder for temporary files (TMP or TEMP ") +
+                                 (named ? "names it" : "may name another") + "): " + error.reason};
   }
 }
 
@@ -160,7 +169,7 @@ std::optional<Error> TemporaryFile::CopyInto(std::intptr_t handle, const std::st
       !SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end)) {
     return LastError(name);
   }
-  std::string buffer(std::min<std::uint64_t>(size_, kCopyBuffer), '\0');
+  IoBuffer buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size_, kCopyBuffer)));
   for (std::uint64_t done = 0; done < size_;) {
     auto got = ReadAt(done, buffer.data(), buffer.size());
     if (!got) return got.error();

@@ -89,8 +89,9 @@ bool MakeToolPipe(HANDLE& readEnd, HANDLE& writeEnd) {
       nullptr);
   if (readEnd == INVALID_HANDLE_VALUE) return false;
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  writeEnd = CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  // The tool may ask how full the pipe is, so that its report never waits for us.
+  writeEnd = CreateFileW(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &inheritable,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (writeEnd != INVALID_HANDLE_VALUE) return true;
   CloseHandle(readEnd);
   return false;
