@@ -156,7 +156,9 @@ std::optional<std::uint64_t> WholeNumber(std::string_view text, bool* tooLarge =
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   std::uint64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (tooLarge) *tooLarge = error == std::errc::result_out_of_range;
+  if (tooLarge) {
+    *tooLarge = error == std::errc::result_out_of_range && end == text.data() + text.size();
+  }
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
     return std::nullopt;
   }

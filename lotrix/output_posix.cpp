@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstring>
 #include <map>
@@ -17,6 +19,8 @@ namespace lotrix {
 namespace {
 
 constexpr unsigned kMostNames = 1000000;
+// What stops a program from its terminal or from outside, short of SIGKILL.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kMostLinks = 40;
 
 // Files to remove should a signal stop the program: the hidden file a sample is written under,
@@ -37,7 +41,7 @@ extern "C" void RemoveLeftoversAndStop(int signal) {
 // handler is to remove is known to it from the moment it exists.
 void CatchStopSignals() {
   static const bool caught = [] {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal : kStopSignals) {
       struct sigaction now {};
       sigaction(signal, nullptr, &now);
       if (now.sa_handler == SIG_IGN) continue;  // as under nohup: it stays ignored
@@ -59,7 +63,7 @@ class SignalsHeld {
     CatchStopSignals();
     sigset_t stopping;
     sigemptyset(&stopping);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopping, signal);
+    for (const int signal : kStopSignals) sigaddset(&stopping, signal);
     sigprocmask(SIG_BLOCK, &stopping, &before_);
   }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
@@ -80,11 +84,26 @@ std::unique_ptr<char[]> Copy(const std::string& text) {
   return copy;
 }
 
+// The descriptor a path names (/dev/fd/N, /proc/self/fd/N), if any.
+std::optional<int> DescriptorOf(const std::string& path) {
+  for (const std::string& folder : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                    "/proc/" + std::to_string(getpid()) + "/fd/"}) {
+    if (!path.starts_with(folder)) continue;
+    int fd = -1;
+    const char* end = path.data() + path.size();
+    const auto [stop, error] = std::from_chars(path.data() + folder.size(), end, fd);
+    if (error == std::errc() && stop == end) return fd;
+  }
+  return std::nullopt;
+}
+
 // The file that `given` finally names, its symbolic links followed; it may not exist. Errors
-// name `given`, the name the user knows.
+// name `given`, the name the user knows. A descriptor's link (/dev/stdout leads to one) names
+// no path, a pipe's not even in words: it is opened as it is.
 Expected<std::string> FollowLinks(const std::string& given) {
   std::string path = given;
   for (int hops = 0; hops <= kMostLinks; ++hops) {
+    if (DescriptorOf(path)) return path;
     int code = 0;
     auto next = LinkTarget(path, code);
     if (code != 0) return SystemError(given, code);
@@ -211,6 +230,15 @@ Hidden StandIn(const std::string& target, int fd, const struct stat& info) {
   return hidden;
 }
 
+// Whether standard descriptor `fd` is what stands in for one that was closed: the null device,
+// open for reading alone. Opened again for writing, it would take the sample to nowhere.
+bool StandsIn(int fd) {
+  struct stat info {};
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY && fstat(fd, &info) == 0 &&
+         S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, 3);
+}
+
 // What a new file gets: read and write for all, less what the user's umask takes away.
 mode_t CreationMode() {
   const mode_t mask = umask(0);
@@ -231,6 +259,9 @@ Expected<OutputFile> OutputFile::Replacing(const std::string& path) {
   }
   auto target = FollowLinks(path);
   if (!target) return target.error();
+  if (const auto fd = DescriptorOf(*target); fd && *fd <= STDERR_FILENO && StandsIn(*fd)) {
+    return Error{path, "is closed"};
+  }
   struct stat info {};
   Hidden hidden;
   if (stat(target->c_str(), &info) != 0) {

@@ -50,7 +50,7 @@ Report Report::FromEnvironment() {
   }
   // The pipe opened again, for a description of our own that never waits: the one passed down
   // is shared with whoever passed it, whose descriptor must keep waiting. Without /proc, the
-  // shared one, and a look before each write.
+  // shared one, made not to wait for each write alone.
   const int own =
       open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (own < 0) {
@@ -63,17 +63,23 @@ Report Report::FromEnvironment() {
 
 namespace {
 
-// Whether the pipe has room for `size` more bytes now; a guess of "yes" where the system does
-// not tell.
-bool HasRoom(int fd, std::size_t size) {
+constexpr std::size_t kPage = 4096;
+// No record but the last, `sample`, is longer; a page of the pipe then holds at least this much.
+constexpr std::size_t kPageHolds = kPage - 64;
+
+// The bytes the pipe is sure to take now; as many as asked for where it does not tell. Linux
+// keeps a pipe's data in pages, and does not use again the part of a page already read: what
+// is unread may take a page more than it fills, and a page less than it seems to leave.
+std::size_t SureRoom(int fd) {
   int unread = 0;
   const int capacity = fcntl(fd, F_GETPIPE_SZ);
-  if (capacity < 0 || ioctl(fd, FIONREAD, &unread) != 0) return true;
-  return static_cast<std::size_t>(capacity) >= static_cast<std::size_t>(unread) + size;
+  if (capacity < 0 || ioctl(fd, FIONREAD, &unread) != 0) return SIZE_MAX;
+  const std::size_t pages = static_cast<std::size_t>(capacity) / kPage;
+  const std::size_t used = unread == 0 ? 0 : static_cast<std::size_t>(unread) / kPageHolds + 2;
+  return used < pages ? (pages - used) * kPage : 0;
 }
 
-// Waits up to `patienceMs` for the pipe to take more, lowering it by the time waited. A pipe
-// that polls writable has a page free, which takes a write of up to PIPE_BUF bytes at once.
+// Waits up to `patienceMs` for the pipe to take more, lowering it by the time waited.
 bool AwaitRoom(int fd, int& patienceMs) {
   pollfd ready{fd, POLLOUT, 0};
   const auto start = std::chrono::steady_clock::now();
@@ -86,18 +92,20 @@ bool AwaitRoom(int fd, int& patienceMs) {
   return polled > 0;
 }
 
-// Writes what the pipe takes of `size` bytes without waiting (a write of up to PIPE_BUF bytes
-// goes whole or not at all): the bytes written, 0 where it took none, or -1 with errno set.
-ssize_t WriteNow(int fd, const char* data, std::size_t size, bool waits) {
-  if (waits) {
-    int none = 0;
-    if (!AwaitRoom(fd, none)) return 0;
-    size = std::min<std::size_t>(size, PIPE_BUF);
-  }
+// Writes what the pipe takes of `size` bytes without waiting (up to PIPE_BUF bytes go whole or
+// not at all): the bytes written, 0 where it took none, or -1 with errno set. A descriptor that
+// would wait is made not to for this write alone.
+ssize_t WriteNow(int fd, const char* data, std::size_t size) {
+  const int flags = fcntl(fd, F_GETFL);
+  const bool waits = flags >= 0 && !(flags & O_NONBLOCK);
+  if (waits) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   ssize_t wrote;
   while ((wrote = write(fd, data, size)) < 0 && errno == EINTR) {
   }
-  if (wrote < 0 && errno == EAGAIN) return 0;
+  const int code = errno;
+  if (waits) fcntl(fd, F_SETFL, flags);
+  if (wrote < 0 && (code == EAGAIN || code == EWOULDBLOCK)) return 0;
+  errno = code;
   return wrote;
 }
 
@@ -105,7 +113,7 @@ ssize_t WriteNow(int fd, const char* data, std::size_t size, bool waits) {
 
 void Report::Write(const std::string& record, bool mayDrop) {
   const int fd = static_cast<int>(handle_);
-  if (mayDrop && !HasRoom(fd, record.size() + kKeptFree)) return;
+  if (mayDrop && SureRoom(fd) < record.size() + kKeptFree) return;
   // A reader that has gone away would end the run with SIGPIPE: it is held back for the write,
   // and taken if the write raised it.
   sigset_t broken;
@@ -113,22 +121,30 @@ void Report::Write(const std::string& record, bool mayDrop) {
   sigemptyset(&broken);
   sigaddset(&broken, SIGPIPE);
   sigprocmask(SIG_BLOCK, &broken, &before);
-  const bool waits = !(fcntl(fd, F_GETFL) & O_NONBLOCK);
+  // A record is written whole or not at all, as a part would garble the next; one longer than
+  // PIPE_BUF waits for room for all of it, unless the pipe could never hold it, when it goes as
+  // the reader makes room (and a reader skips an unended last line).
+  const int capacity = fcntl(fd, F_GETPIPE_SZ);
+  const bool whole = capacity < 0 || record.size() <= static_cast<std::size_t>(capacity);
   int code = 0;
   for (std::size_t done = 0; done < record.size();) {
-    const ssize_t wrote = WriteNow(fd, record.data() + done, record.size() - done, waits);
+    const bool fits =
+        record.size() <= PIPE_BUF || done > 0 || !whole || SureRoom(fd) >= record.size();
+    const ssize_t wrote = fits ? WriteNow(fd, record.data() + done, record.size() - done) : 0;
     if (wrote < 0) {
       code = errno;
       break;
     }
     done += static_cast<std::size_t>(wrote);
-    if (wrote > 0 || done == record.size()) continue;
-    // None taken. A record is dropped whole or not at all, as a part would garble the next.
-    if (mayDrop && done == 0) break;
-    if (!AwaitRoom(fd, patienceMs_)) {
+    if (wrote > 0) continue;
+    if (mayDrop) break;
+    // A pipe that polls writable may still have too little room: the patience is lowered by a
+    // millisecond at least each time, so that it runs out all the same.
+    if (!AwaitRoom(fd, patienceMs_) || patienceMs_-- <= 0) {
       code = ETIMEDOUT;
       break;
     }
+    if (!fits) poll(nullptr, 0, 1);
   }
   if (code == EPIPE) {
     const timespec now{};

@@ -36,7 +36,7 @@ class TemporaryFile {
   // The system's handle (a descriptor, or a Windows handle), for copying it elsewhere.
   std::intptr_t Handle() const { return handle_; }
   // Makes the file that `handle` writes hold what this one holds, from its start, and nothing
-  // after; `name` names it in errors. Room for a longer content is claimed before any byte is
+  // after; `name` names it in errors. Room for the content is claimed before any byte is
   // written, so that a full disk leaves that file as it was.
   std::optional<Error> CopyInto(std::intptr_t handle, const std::string& name);
 

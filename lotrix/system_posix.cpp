@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -136,15 +137,28 @@ std::optional<Error> TemporaryFile::CopyInto(std::intptr_t handle, const std::st
   struct stat before {};
   if (fstat(fd, &before) != 0) return SystemError(name, errno);
   const auto size = static_cast<off_t>(size_);
-  // A longer ftruncate would only promise the room. Where the file system cannot claim it
-  // ahead, the writes find out for themselves.
-  if (size > before.st_size && fallocate(fd, 0, 0, size) != 0 &&
-      (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
-    const int code = errno;
-    // A claim cut short may have grown the file by what it got.
-    const int undone = ftruncate(fd, before.st_size);
-    (void)undone;
-    return SystemError(name, code);
+  // The room is claimed whatever the old size, as a file with holes takes more as it is written
+  // over (a longer ftruncate would only promise it). Where the file system cannot claim room
+  // ahead (ext2, ext3), it is enough that the free room shows it, with some to spare for the
+  // file system's own bookkeeping: a disk filled half-way would leave the file part sample.
+  if (size > 0 && fallocate(fd, 0, 0, size) != 0) {
+    int code = errno;
+    if (code == EOPNOTSUPP) {
+      const auto held = static_cast<std::uint64_t>(before.st_blocks) * 512;
+      const std::uint64_t wanted = size_ > held ? size_ - held : 0;
+      struct statvfs system {};
+      code = wanted > 0 && fstatvfs(fd, &system) == 0 && system.f_blocks > 0 &&
+                     std::uint64_t{system.f_bavail} * system.f_frsize <
+                         wanted + wanted / 32 + (std::uint64_t{1} << 20)
+                 ? ENOSPC
+                 : 0;
+    }
+    if (code == ENOSPC || code == EDQUOT || code == EFBIG) {
+      // A claim cut short may have grown the file by what it got.
+      const int undone = ftruncate(fd, before.st_size);
+      (void)undone;
+      return SystemError(name, code);
+    }
   }
   if (lseek(fd, 0, SEEK_SET) != 0) return SystemError(name, errno);
   IoBuffer buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size_, kCopyBuffer)));

@@ -7,6 +7,7 @@
 //   LOTRIX_SHIM_BEFORE_PREAD=C the shell command C runs once, before the first positioned read
 //                              that goes back in its file (a read of it again)
 //   LOTRIX_SHIM_BEFORE_PREAD_PAST=K  ... or, where set, before the first one at or past offset K
+//   LOTRIX_SHIM_NO_FALLOCATE=1 the file system claims no room ahead (EOPNOTSUPP), as ext2
 //   LOTRIX_SHIM_SIGNAL_AFTER_FALLOCATE=S  signal S is raised once fallocate has claimed room, as
 //                              a stop that comes while a file is being written over
 #include <dlfcn.h>
@@ -94,6 +95,10 @@ ssize_t pread64(int fd, void* buffer, size_t size, off_t offset) {
 }
 
 int fallocate(int fd, int mode, off_t offset, off_t size) {
+  if (Set("LOTRIX_SHIM_NO_FALLOCATE")) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
   const int result = Next<int (*)(int, int, off_t, off_t)>("fallocate")(fd, mode, offset, size);
   if (const char* signal = std::getenv("LOTRIX_SHIM_SIGNAL_AFTER_FALLOCATE"))
     raise(std::atoi(signal));

@@ -123,6 +123,7 @@ done <<'EOF'
 2| hits.txt 18446744073709551616    | lotrix: 18446744073709551616: the sample size must be at most 18446744073709551615
 2| --seed=+99999999999999999999 hits.txt 3 | lotrix: +99999999999999999999: the seed must be at most 18446744073709551615
 0| --seed 18446744073709551615 hits.txt 3 -o out.txt |
+2| hits.txt 99999999999999999999x   | lotrix: 99999999999999999999x: the sample size must be a whole number of 0 or more
 EOF
 printf 'earlier\n' >"$work/target" && ln "$work/target" "$work/target-link"
 (cd "$work" && TMPDIR=/no/such timeout 20 "$lotrix" hits.txt 3 -o target) 2>"$work/.err"
@@ -149,12 +150,14 @@ check "2>&-: the note stays out of a stream's sample" 'cmp -s "$work/five.txt" "
 (cd "$work" && timeout 20 "$lotrix" - 5 <&-) >"$work/.out" 2>"$work/.err"
 status=$?
 check "<&-: - reads nothing" '[[ $status -eq 0 && ! -s $work/.out && $(cat "$work/.err") == *"has only 0 lines"* ]]'
-for arguments in "- 10" "-o - five.txt 2"; do
+for arguments in "- 10" "-o - five.txt 2" "-o /dev/stdout five.txt 2"; do
   (cd "$work" && timeout 20 "$lotrix" $arguments <five.txt >&-) 2>"$work/.err"
   status=$?
   check ">&-: lotrix $arguments says standard output is closed" \
-    '[[ $status -eq 1 && $(cat "$work/.err") == "lotrix: standard output: is closed"* ]]'
+    '[[ $status -eq 1 && $(cat "$work/.err") == "lotrix: "*"is closed"* ]]'
 done
+(cd "$work" && timeout 20 "$lotrix" -o /dev/stdout five.txt 3 | wc -l >.out)
+check "-o /dev/stdout into a pipe" '[ "$(cat "$work/.out")" -eq 3 ]'
 mkfifo "$work/fifo"
 exec 3<>"$work/fifo"  # held open and silent, so that the run waits while we look
 for fd in 0 1 2; do
