@@ -269,12 +269,12 @@ fi
 # A stop that comes while the sample is written over a file waits until the file holds all of it.
 "$lotrix" --seed 4 "$dir/input" 15000 -o "$work/expected"
 for signal in INT TERM HUP; do
-  printf 'earlier\n' >"$dir/out" && ln -f "$dir/out" "$dir/other"
+  printf 'earlier\n' >"$dir/out" && chmod 4755 "$dir/out" && ln -f "$dir/out" "$dir/other"
   shimmed LOTRIX_SHIM_SIGNAL_AFTER_FALLOCATE="$(kill -l "$signal")"
   run --seed 4 "$dir/input" 15000 -o "$dir/out"
   before=()
   check "-o as >: SIG$signal while the file is written over stops the run once it is whole" \
-    '[[ $status -eq $((128 + $(kill -l "$signal"))) ]] && cmp -s "$dir/out" "$work/expected" && cmp -s "$dir/other" "$work/expected"'
+    '[[ $status -eq $((128 + $(kill -l "$signal"))) && $(stat -c %a "$dir/out") == 755 ]] && cmp -s "$dir/out" "$work/expected" && cmp -s "$dir/other" "$work/expected"'
 done
 rm -rf "$work/replace" "$work/quiet" "$work/status" "$work/before" "$work/after" "$work/expected"
 
@@ -404,20 +404,32 @@ fi
 # A report reader that stops reading holds nothing up. Its pipe of one page has had FILL bytes
 # written and READ of them read, which leaves less room than is unread (the part of a page
 # already read is not used again): progress that would leave no room for the last records is
-# left out, and those wait 5 s at most for room. Prints the seconds taken and what comes after.
-report_unread() {  # FILL READ
-  python3 - "$lotrix" "$work/large.txt" "$work/unread.txt" "$1" "$2" <<'PY'
-import fcntl, os, subprocess, sys, time
+# left out, and those wait 5 s at most for room, all told. With LATE, a reader takes the rest of
+# the filler LATE s in; with REFILL, it then takes the seed record and fills the pipe again.
+# Prints the seconds taken and what comes after the filler.
+report_unread() {  # FILL READ [LATE [REFILL]]
+  python3 - "$lotrix" "$work/large.txt" "$work/unread.txt" "$@" <<'PY'
+import contextlib, fcntl, os, select, subprocess, sys, threading, time
 lotrix, path, out, fill, read = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
+late, refill = float((sys.argv[6:] or [0])[0]), sys.argv[7:] == ["1"]
 r, w = os.pipe()
 fcntl.fcntl(w, 1031, 4096)  # F_SETPIPE_SZ
 os.write(w, b"x" * fill)
 os.read(r, read)
+def take():
+    os.read(r, fill - read)
+    if refill and select.select([r], [], [], 5)[0] and os.read(r, 7):
+        os.set_blocking(w, False)
+        with contextlib.suppress(BlockingIOError):
+            while True: os.write(w, b"x")
+reader = threading.Timer(late, take)
 start = time.monotonic()
+if late: reader.start()
 status = subprocess.run([lotrix, "--seed", "5", path, "3", "-o", out], pass_fds=[w], timeout=60,
                         env=dict(os.environ, LOTRIX_REPORT=str(w))).returncode
+if late: reader.join()
 os.close(w)
-print(status, round(time.monotonic() - start), os.read(r, 8192)[fill - read:].decode().replace("\n", "|"))
+print(status, round(time.monotonic() - start), os.read(r, 8192).lstrip(b"x").decode().replace("\n", "|"))
 PY
 }
 read -r status took records < <(report_unread 4096 0)
@@ -425,6 +437,11 @@ check "a full report pipe: the run ends in $took s" '[[ $status -eq 0 && $took -
 read -r status took records < <(report_unread 2500 2000)
 check "a report pipe read in part: no wait, and the last records are there ($records)" \
   '[[ $status -eq 0 && $took -lt 2 && $records == "seed 5|"*"lines 688459 3|sample $work/unread.txt|" ]]'
+read -r status took records < <(report_unread 4096 0 1)
+check "a reader that reads late gets the seed and the last records ($records)" \
+  '[[ $status -eq 0 && $records == "seed 5|"*"lines 688459 3|sample $work/unread.txt|" ]]'
+read -r status took records < <(report_unread 4096 0 3 1)
+check "the 5 s are all told: room made 3 s in leaves 2 s for the rest ($took s)" '[[ $status -eq 0 && $took -lt 7 ]]'
 rm -f "$work/unread.txt"
 
 # Inputs of every kind and size. A stream named by its path writes to standard output as - does;
