@@ -8,7 +8,13 @@
 set -uo pipefail
 exe=$1
 work=$(mktemp -d)
-trap '[ "$BASHPID" = "$$" ] && rm -rf "$work"' EXIT  # not in a child between fork and exec
+# Wine's server ends a moment after its last program, and one started in that moment loses it
+# ("wine client error"): a sampler reading a silent FIFO keeps it up while the script runs.
+mkfifo "$work/keep"
+exec 7<>"$work/keep"
+"$LOTRIX_WINE64" "$exe" "$(printf 'Z:%s' "${work//\//\\}")\\keep" 1 >/dev/null 2>&1 &
+keeper=$!
+trap '[ "$BASHPID" = "$$" ] && { kill $keeper; rm -rf "$work"; }' EXIT  # not in a child
 failures=0
 passes=0
 check() {
