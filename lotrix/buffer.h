@@ -24,7 +24,6 @@ class IoBuffer {
   char* data() { return memory_.get(); }
   const char* data() const { return memory_.get(); }
   std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
   char& operator[](std::size_t at) { return memory_[at]; }
 
   // Bytes past the old size are zero.

@@ -30,7 +30,7 @@ void LineScanner::Feed(const char* data, std::size_t size) {
     cursor = Capture(data, cursor, end);
     if (!capturing_) ++passed;
   }
-  if (cursor < end && !capturing_) passed += CountNewlines(format_, data + cursor, end - cursor);
+  // Every way out of the loop leaves the cursor at the end: `passed` counts the piece's newlines.
   const std::uint64_t count = passed - newlines_;
   if (count > 0 && !sawNewline_) NoteFirstEnding(data, end);
   if (end < size) {
