@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "run/run_action.h"
-#include "shell/qt/form1.h"
+#include "shell/qt/main_window.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ int main(int argc, char* argv[]) {
   const std::string ended =
       (std::filesystem::temp_directory_path() / "lotrix-bench-ended").string();
 
-  Form1 window(folder);
+  MainWindow window(folder);
   window.show();
   BoxCloser closer;
   app.installEventFilter(&closer);

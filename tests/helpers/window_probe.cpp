@@ -31,7 +31,7 @@
 #include <cwchar>
 #include <string>
 
-#include "shell/win32/form1.h"
+#include "shell/win32/main_window.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ HGLOBAL DropOf(int count, wchar_t* paths[]) {
 }
 
 int Drop(int count, wchar_t* paths[]) {
-  if (!Form1::Create(GetModuleHandleW(nullptr), SW_SHOWNORMAL)) return 1;
+  if (!MainWindow::Create(GetModuleHandleW(nullptr), SW_SHOWNORMAL)) return 1;
   HWND window = nullptr;
   EnumThreadWindows(GetCurrentThreadId(), FindOwnForm, reinterpret_cast<LPARAM>(&window));
   const HGLOBAL drop = DropOf(count, paths);

@@ -7,7 +7,7 @@
 
 #include "browse/browse_action.h"
 #include "fake_tool.h"
-#include "shell/qt/form1.h"
+#include "shell/qt/main_window.h"
 #include "window_driver.h"
 
 namespace {
@@ -42,10 +42,10 @@ class BrowseTest : public QObject {
 
  private:
   // A window whose dialog the test answers; `dialog` stays owned by the window.
-  static std::unique_ptr<Form1> WindowWith(FakeDialog*& dialog) {
+  static std::unique_ptr<MainWindow> WindowWith(FakeDialog*& dialog) {
     auto fake = std::make_unique<FakeDialog>();
     dialog = fake.get();
-    auto window = std::make_unique<Form1>(lotrix::ApplicationFolder(), std::move(fake));
+    auto window = std::make_unique<MainWindow>(lotrix::ApplicationFolder(), std::move(fake));
     window->show();
     return window;
   }
@@ -124,7 +124,7 @@ class BrowseTest : public QObject {
     fake::TempDir dir;
     const std::string file = dir / "hits.txt";
     std::ofstream(file) << "a\n";
-    Form1 window;
+    MainWindow window;
     window.show();
     Control<QLineEdit>(window, "Text1")->setText(QStringLiteral("/typed.txt"));
 

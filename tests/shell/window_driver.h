@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "shell/qt/form1.h"
+#include "shell/qt/main_window.h"
 
 // A message box as the user saw it.
 struct Box {
@@ -57,10 +57,10 @@ class BoxAnswerer : public QObject {
 };
 
 template <class T>
-T* Control(Form1& window, const char* name) {
+T* Control(MainWindow& window, const char* name) {
   auto* control = window.findChild<T*>(QLatin1String(name));
   if (!control) qFatal("no control %s", name);
   return control;
 }
 
-inline void Click(Form1& window, const char* name) { Control<QPushButton>(window, name)->click(); }
+inline void Click(MainWindow& window, const char* name) { Control<QPushButton>(window, name)->click(); }

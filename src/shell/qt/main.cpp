@@ -1,13 +1,13 @@
 #include <QApplication>
 
-#include "shell/qt/form1.h"
+#include "shell/qt/main_window.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   // A run may outlast the window: the window says when the program ends.
   QApplication::setQuitOnLastWindowClosed(false);
   QGuiApplication::setDesktopFileName(QStringLiteral("lotrix"));
-  Form1 window;
+  MainWindow window;
   window.show();
   return app.exec();
 }

@@ -1,12 +1,12 @@
 #include <windows.h>
 
-#include "shell/win32/form1.h"
+#include "shell/win32/main_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
-  if (!Form1::Create(instance, show)) return 1;
+  if (!MainWindow::Create(instance, show)) return 1;
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (Form1::PreTranslate(message)) continue;
+    if (MainWindow::PreTranslate(message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

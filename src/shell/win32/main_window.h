@@ -9,12 +9,12 @@
 
 #include "browse/browse_action.h"
 #include "run/run_action.h"
-#include "shell/form1_layout.h"
+#include "shell/main_window_layout.h"
 
 // The one window, in plain Win32: one window procedure and a small handler per message. Its
 // behaviour lives in the Browse and Run actions; the window reads and writes its fields for
 // them, pumps messages while a run waits and shows its notices.
-class Form1 : private lotrix::RunHost {
+class MainWindow : private lotrix::RunHost {
  public:
   // Creates and shows the window; false if the system would not.
   static bool Create(HINSTANCE instance, int show);
@@ -24,7 +24,7 @@ class Form1 : private lotrix::RunHost {
   static bool PreTranslate(MSG& message);
 
  private:
-  explicit Form1(HWND window) : window_(window) {}
+  explicit MainWindow(HWND window) : window_(window) {}
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
 
   void OnCreate();
@@ -36,8 +36,8 @@ class Form1 : private lotrix::RunHost {
   bool OnSetCursor(HWND over, int hit);
   void Layout();
 
-  void Command1_Click();
-  void Command2_Click();
+  void OnBrowse();
+  void OnRun();
   // Ends the program once the window has been closed and nothing of it is under way any more.
   void EndWhenIdle();
 
@@ -57,14 +57,14 @@ class Form1 : private lotrix::RunHost {
   HWND Control(int index) const { return controls_[index]; }
 
   HWND window_;
-  HWND controls_[lotrix::form1::kControlCount] = {};
+  HWND controls_[lotrix::main_window::kControlCount] = {};
   HFONT font_ = nullptr;
   HWND lastFocus_ = nullptr;
   bool closed_ = false;  // closed while a handler of its was still under way
   // Click handlers under way: each may sit in a modal loop (a box, the open-file dialog, a
   // run's wait) in which the window can be asked to close. It is destroyed only once none is.
-  int busy_ = 0;
-  bool running_ = false;  // a run's tool is running: the cursor and the taskbar say so
-  std::unique_ptr<lotrix::OpenFileDialog> CommonDialog1;
+  int handlersUnderWay_ = 0;
+  bool busy_ = false;  // a run's tool is running: the cursor and the taskbar say so
+  std::unique_ptr<lotrix::OpenFileDialog> openDialog_;
   lotrix::RunAction runAction_;
 };

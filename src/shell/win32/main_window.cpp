@@ -1,4 +1,4 @@
-#include "shell/win32/form1.h"
+#include "shell/win32/main_window.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -14,7 +14,7 @@
 
 namespace {
 
-namespace layout = lotrix::form1;
+namespace layout = lotrix::main_window;
 
 constexpr wchar_t kClassName[] = L"LotrixForm1";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -194,7 +194,7 @@ int TextWidth(HWND control, HFONT font) {
 
 }  // namespace
 
-bool Form1::Create(HINSTANCE instance, int show) {
+bool MainWindow::Create(HINSTANCE instance, int show) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = Procedure;
@@ -214,45 +214,45 @@ bool Form1::Create(HINSTANCE instance, int show) {
   return true;
 }
 
-bool Form1::PreTranslate(MSG& message) {
+bool MainWindow::PreTranslate(MSG& message) {
   return mainWindow && IsDialogMessageW(mainWindow, &message);
 }
 
-LRESULT CALLBACK Form1::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-  auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
     case WM_CREATE:
-      form = new Form1(window);
-      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+      self = new MainWindow(window);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
       mainWindow = window;
-      form->OnCreate();
+      self->OnCreate();
       return 0;
     case WM_COMMAND:
-      if (form) form->OnCommand(LOWORD(w), HIWORD(w));
+      if (self) self->OnCommand(LOWORD(w), HIWORD(w));
       return 0;
     case WM_ACTIVATE:
-      if (form) form->OnActivate(LOWORD(w) != WA_INACTIVE);
+      if (self) self->OnActivate(LOWORD(w) != WA_INACTIVE);
       return 0;
     case WM_DPICHANGED:
-      if (form) form->OnDpiChanged(*reinterpret_cast<const RECT*>(l));
+      if (self) self->OnDpiChanged(*reinterpret_cast<const RECT*>(l));
       return 0;
     case WM_CLOSE:
-      if (form) form->OnClose();
+      if (self) self->OnClose();
       return 0;
     case WM_DROPFILES:
-      if (form) form->OnDropFiles(reinterpret_cast<HDROP>(w));
+      if (self) self->OnDropFiles(reinterpret_cast<HDROP>(w));
       return 0;
     case WM_SETCURSOR:
-      if (form && form->OnSetCursor(reinterpret_cast<HWND>(w), LOWORD(l))) return TRUE;
+      if (self && self->OnSetCursor(reinterpret_cast<HWND>(w), LOWORD(l))) return TRUE;
       break;
     case kEndMessage:
-      if (form && form->busy_ == 0) DestroyWindow(window);
+      if (self && self->handlersUnderWay_ == 0) DestroyWindow(window);
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
-      delete form;
+      delete self;
       SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       mainWindow = nullptr;
       break;
@@ -260,8 +260,8 @@ LRESULT CALLBACK Form1::Procedure(HWND window, UINT message, WPARAM w, LPARAM l)
   return DefWindowProcW(window, message, w, l);
 }
 
-void Form1::OnCreate() {
-  CommonDialog1 = std::make_unique<Win32OpenFileDialog>(window_);
+void MainWindow::OnCreate() {
+  openDialog_ = std::make_unique<Win32OpenFileDialog>(window_);
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
   // Created in tab order, so that Tab walks path, Browse, sample size, Run; but each field's
   // caption right before it, as Windows' accessibility names a field after the label that
@@ -281,30 +281,30 @@ void Form1::OnCreate() {
     if (!controls_[i]) create(i);
   }
   Layout();
-  SetFocus(Control(layout::kText1));
+  SetFocus(Control(layout::kPathField));
   // Files dropped on any of the window's controls come to the window.
   DragAcceptFiles(window_, TRUE);
 }
 
-void Form1::OnDropFiles(HDROP drop) {
+void MainWindow::OnDropFiles(HDROP drop) {
   const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
   std::wstring path(length + 1, L'\0');
   if (length > 0 && DragQueryFileW(drop, 0, path.data(), length + 1) == length) {
     path.resize(length);
-    SetWindowTextW(Control(layout::kText1), path.c_str());
+    SetWindowTextW(Control(layout::kPathField), path.c_str());
   }
   DragFinish(drop);
 }
 
 // While a run is under way the pointer is an arrow with an hourglass: busy, but usable.
-bool Form1::OnSetCursor(HWND over, int hit) {
-  if (!running_ || hit != HTCLIENT || (over != window_ && !IsChild(window_, over))) return false;
+bool MainWindow::OnSetCursor(HWND over, int hit) {
+  if (!busy_ || hit != HTCLIENT || (over != window_ && !IsChild(window_, over))) return false;
   SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
   return true;
 }
 
 // Places the controls and sizes the window for the window's current DPI.
-void Form1::Layout() {
+void MainWindow::Layout() {
   const int dpi = DpiOf(window_);
   if (font_) DeleteObject(font_);
   font_ =
@@ -327,29 +327,29 @@ void Form1::Layout() {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void Form1::OnCommand(int id, int code) {
+void MainWindow::OnCommand(int id, int code) {
   if (code != BN_CLICKED) return;
-  if (id == kFirstControlId + layout::kCommand1) Command1_Click();
-  if (id == kFirstControlId + layout::kCommand2) Command2_Click();
+  if (id == kFirstControlId + layout::kBrowseButton) OnBrowse();
+  if (id == kFirstControlId + layout::kRunButton) OnRun();
 }
 
 // Focus returns to the control that had it when the window was last left.
-void Form1::OnActivate(bool active) {
+void MainWindow::OnActivate(bool active) {
   if (!active) {
     const HWND focus = GetFocus();
     if (focus && IsChild(window_, focus)) lastFocus_ = focus;
     return;
   }
-  SetFocus(lastFocus_ ? lastFocus_ : Control(layout::kText1));
+  SetFocus(lastFocus_ ? lastFocus_ : Control(layout::kPathField));
 }
 
-void Form1::OnDpiChanged(const RECT& suggested) {
+void MainWindow::OnDpiChanged(const RECT& suggested) {
   SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
   Layout();
 }
 
-void Form1::OnClose() {
+void MainWindow::OnClose() {
   // The window goes at once. What is under way (a run's wait or notice, the open-file dialog)
   // goes on, and the program ends after it; the window object stays until then, as handlers
   // still on the stack use it.
@@ -359,36 +359,37 @@ void Form1::OnClose() {
   EndWhenIdle();
 }
 
-void Form1::EndWhenIdle() {
-  if (closed_ && busy_ == 0 && runAction_.RequestEnd()) PostMessageW(window_, kEndMessage, 0, 0);
+void MainWindow::EndWhenIdle() {
+  if (closed_ && handlersUnderWay_ == 0 && runAction_.RequestEnd())
+    PostMessageW(window_, kEndMessage, 0, 0);
 }
 
-void Form1::Command1_Click() {
-  ++busy_;
-  const std::string path = lotrix::Browse(*CommonDialog1, TextOf(Control(layout::kText1)));
-  SetWindowTextW(Control(layout::kText1), lotrix::Widen(path).c_str());
-  --busy_;
+void MainWindow::OnBrowse() {
+  ++handlersUnderWay_;
+  const std::string path = lotrix::Browse(*openDialog_, TextOf(Control(layout::kPathField)));
+  SetWindowTextW(Control(layout::kPathField), lotrix::Widen(path).c_str());
+  --handlersUnderWay_;
   EndWhenIdle();
 }
 
-void Form1::Command2_Click() {
-  ++busy_;
+void MainWindow::OnRun() {
+  ++handlersUnderWay_;
   runAction_.Run(*this);
-  --busy_;
+  --handlersUnderWay_;
   EndWhenIdle();
 }
 
-std::string Form1::PathText() { return TextOf(Control(layout::kText1)); }
+std::string MainWindow::PathText() { return TextOf(Control(layout::kPathField)); }
 
-std::string Form1::SampleSizeText() { return TextOf(Control(layout::kText2)); }
+std::string MainWindow::SampleSizeText() { return TextOf(Control(layout::kSizeField)); }
 
-std::string Form1::DecimalSeparator() {
+std::string MainWindow::DecimalSeparator() {
   wchar_t separator[8] = L".";
   GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
   return lotrix::Narrow(separator);
 }
 
-void Form1::ProcessPendingEvents(const lotrix::WakeSet& wake) {
+void MainWindow::ProcessPendingEvents(const lotrix::WakeSet& wake) {
   const std::vector<HANDLE> handles(wake.handles.begin(), wake.handles.end());
   MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(),
                               wake.pollSoon ? kPollMilliseconds : INFINITE, QS_ALLINPUT,
@@ -405,14 +406,14 @@ void Form1::ProcessPendingEvents(const lotrix::WakeSet& wake) {
   }
 }
 
-std::unique_ptr<lotrix::RunHost::Watch> Form1::WatchHandle(lotrix::WaitHandle,
-                                                           std::function<bool()> drain) {
+std::unique_ptr<lotrix::RunHost::Watch> MainWindow::WatchHandle(lotrix::WaitHandle,
+                                                                std::function<bool()> drain) {
   return std::make_unique<TimerWatch>(std::move(drain));
 }
 
 // A box sets its text in the system's message font and grows to its longest row, unbroken: rows
 // of the widest letter must fit in three quarters of the screen the window is on.
-std::size_t Form1::RowWidth() {
+std::size_t MainWindow::RowWidth() {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
@@ -437,7 +438,7 @@ std::size_t Form1::RowWidth() {
                                  lotrix::kRowWidth);
 }
 
-lotrix::Answer Form1::ShowNotice(const lotrix::Notice& notice) {
+lotrix::Answer MainWindow::ShowNotice(const lotrix::Notice& notice) {
   using Kind = lotrix::Notice::Kind;
   const HWND owner = closed_ ? nullptr : window_;
   const std::wstring title = lotrix::Widen(notice.title);
@@ -476,15 +477,15 @@ lotrix::Answer Form1::ShowNotice(const lotrix::Notice& notice) {
   return lotrix::Answer::Ok;
 }
 
-bool Form1::OpenFile(const std::string& path) {
+bool MainWindow::OpenFile(const std::string& path) {
   const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(closed_ ? nullptr : window_, L"open",
                                                               lotrix::Widen(path).c_str(), nullptr,
                                                               nullptr, SW_SHOWNORMAL));
   return result > 32;
 }
 
-void Form1::SetBusy(bool busy) {
-  running_ = busy;
+void MainWindow::SetBusy(bool busy) {
+  busy_ = busy;
   // The pointer changes now if it is over the window, not only when it next moves.
   POINT at{};
   if (GetCursorPos(&at)) {
@@ -513,12 +514,12 @@ void Form1::SetBusy(bool busy) {
   }
 }
 
-void Form1::ShowProgress(double fraction) {
-  if (ITaskbarList3* taskbar = Taskbar(); taskbar && running_) {
+void MainWindow::ShowProgress(double fraction) {
+  if (ITaskbarList3* taskbar = Taskbar(); taskbar && busy_) {
     constexpr ULONGLONG kSteps = 1000;
     taskbar->SetProgressValue(
         window_, static_cast<ULONGLONG>(std::clamp(fraction, 0.0, 1.0) * kSteps), kSteps);
   }
 }
 
-void Form1::EndProgram() { PostMessageW(window_, kEndMessage, 0, 0); }
+void MainWindow::EndProgram() { PostMessageW(window_, kEndMessage, 0, 0); }

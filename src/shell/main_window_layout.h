@@ -2,7 +2,7 @@
 
 // The main window as both shells build it: controls in tab order, positions in twips (1/1440
 // inch; 15 to a pixel at 96 dpi), measured in the client area from its top-left corner.
-namespace lotrix::form1 {
+namespace lotrix::main_window {
 
 enum class Kind { TextField, Button, Label };
 
@@ -21,7 +21,16 @@ inline constexpr const char* kFontFamily = "Times New Roman";
 inline constexpr int kFontTenthsOfPoint = 105;
 
 // Indexes into kControls.
-enum Index { kText1, kCommand1, kText2, kLabel1, kLabel2, kLabel3, kCommand2, kControlCount };
+enum Index {
+  kPathField,
+  kBrowseButton,
+  kSizeField,
+  kSizeLabel,
+  kPathLabel,
+  kUnitLabel,
+  kRunButton,
+  kControlCount
+};
 
 inline constexpr Control kControls[kControlCount] = {
     {"Text1", Kind::TextField, "", 1320, 840, 3975, 495},
@@ -39,10 +48,10 @@ struct Caption {
   Index field;
   Index label;
 };
-inline constexpr Caption kCaptions[] = {{kText1, kLabel2}, {kText2, kLabel1}};
-inline constexpr Caption kUnit = {kText2, kLabel3};
+inline constexpr Caption kCaptions[] = {{kPathField, kPathLabel}, {kSizeField, kSizeLabel}};
+inline constexpr Caption kUnit = {kSizeField, kUnitLabel};
 
 // Twips to pixels at `dpi` dots per inch.
 constexpr int Pixels(int twips, int dpi) { return twips * dpi / kTwipsPerInch; }
 
-}  // namespace lotrix::form1
+}  // namespace lotrix::main_window

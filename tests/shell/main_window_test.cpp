@@ -1,4 +1,4 @@
-#include "shell/qt/form1.h"
+#include "shell/qt/main_window.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -53,7 +53,7 @@ class Form1Test : public QObject {
 
  private slots:
   void startsEmptyWithThirtyAndTheFocusInThePath() {
-    Form1 window;
+    MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QCOMPARE(window.windowTitle(), QStringLiteral("Lotrix"));
@@ -76,7 +76,7 @@ class Form1Test : public QObject {
         {"Label2", "Input File", 360, 960, 810, 240}, {"Label3", "lines", 2520, 1560, 375, 255},
         {"Command2", "Run", 5520, 1440, 855, 375},
     };
-    Form1 window;
+    MainWindow window;
     window.show();
     QCOMPARE(window.minimumSize(), QSize(480, 207));
     QCOMPARE(window.maximumSize(), QSize(480, 207));
@@ -112,7 +112,7 @@ class Form1Test : public QObject {
   }
 
   void tabWalksTheFieldsAndButtonsAndSkipsTheLabels() {
-    Form1 window;
+    MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QStringList visited;
@@ -129,7 +129,7 @@ class Form1Test : public QObject {
   void enterInAFieldStartsNothing() {
     fake::TempDir dir;
     fake::Apply({.record = dir / "args"});
-    Form1 window;
+    MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     BoxAnswerer answerer;
@@ -147,7 +147,7 @@ class Form1Test : public QObject {
   void runStartsTheToolWithTheExactArgumentsAndSaysDoneAfterItEnded() {
     fake::TempDir dir;
     fake::Apply({.record = dir / "args", .report = dir / "report", .delayMs = 300});
-    Form1 window;
+    MainWindow window;
     window.show();
     const std::string path = dir / fake::AwkwardName();
     Control<QLineEdit>(window, "Text1")->setText(QFile::decodeName(path.c_str()));
@@ -177,9 +177,9 @@ class Form1Test : public QObject {
   void badInputIsReportedAndTheWindowStays() {
     fake::TempDir dir;
     fake::Apply({.record = dir / "args"});
-    Form1 window;
+    MainWindow window;
     window.show();
-    QSignalSpy ended(&window, &Form1::endRequested);
+    QSignalSpy ended(&window, &MainWindow::endRequested);
     BoxAnswerer answerer;
     for (const char* size : {"abc", "", "32768"}) {
       Control<QLineEdit>(window, "Text2")->setText(QLatin1String(size));
@@ -199,7 +199,7 @@ class Form1Test : public QObject {
 
   void aMissingToolIsReportedWithItsFullPath() {
     fake::TempDir dir;
-    Form1 window(dir.path().string());
+    MainWindow window(dir.path().string());
     window.show();
     BoxAnswerer answerer;
     Click(window, "Command2");
@@ -214,7 +214,7 @@ class Form1Test : public QObject {
     // which the kernel would reap the tool and its status with it.
     signal(SIGCHLD, SIG_IGN);
     fake::Apply({.status = 3, .lastWords = "lotrix: lines.txt: Permission denied"});
-    Form1 window;
+    MainWindow window;
     window.show();
     BoxAnswerer answerer;
     Click(window, "Command2");
@@ -227,7 +227,7 @@ class Form1Test : public QObject {
   void aRunDuringAWaitNestsAndTheEndedOuterToolDoesNotSpinIt() {
     fake::TempDir dir;
     fake::Apply({.record = dir / "outer", .delayMs = 50});
-    Form1 window;
+    MainWindow window;
     window.show();
     BoxAnswerer answerer;
     QTimer::singleShot(20, &window, [&] {
@@ -254,7 +254,7 @@ class Form1Test : public QObject {
     // open: only the tool's end can wake the wait. The box is closed the moment it shows, not
     // by polling for it.
     fake::Apply({.delayMs = 300, .says = "seed 1", .lingerMs = 8000});
-    Form1 window;
+    MainWindow window;
     window.show();
     // (The path field's blinking cursor would wake it twice a second.)
     const int flash = QApplication::cursorFlashTime();
@@ -290,7 +290,7 @@ class Form1Test : public QObject {
   void anEndedToolDoesNotSpinTheModalLoopsInsideItsWait() {
     // The tool ends while the user reads an error box of a second click on Run.
     fake::Apply({.delayMs = 50});
-    Form1 window;
+    MainWindow window;
     window.show();
     SocketEventCounter counter;
     BoxAnswerer answerer;
@@ -314,7 +314,7 @@ class Form1Test : public QObject {
     // Four times what a pipe holds, written once the inner run's notice is up: the outer tool
     // ends only if its errors are read while that box waits for the user.
     fake::Apply({.ended = dir / "outer-ended", .quietMs = 300, .stderrBytes = 256 << 10});
-    Form1 window;
+    MainWindow window;
     window.show();
     BoxAnswerer answerer;
     bool endedDuringNotice = false;
@@ -339,7 +339,7 @@ class Form1Test : public QObject {
     QVERIFY(comma);
     fake::TempDir dir;
     fake::Apply({.record = dir / "args"});
-    Form1 window;
+    MainWindow window;
     window.show();
     Control<QLineEdit>(window, "Text2")->setText(QStringLiteral("7,5"));
     BoxAnswerer answerer;
@@ -351,7 +351,7 @@ class Form1Test : public QObject {
   void theDoneNoticeNamesTheSampleAndOpenOpensIt() {
     const std::string sample = "/corpus v2/hits_sample30-2.txt";
     fake::Apply({.delayMs = 200, .says = "seed 42\nprogress 5 10\nsample " + sample});
-    Form1 window;
+    MainWindow window;
     window.show();
     UrlCatcher opened;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "Open");
@@ -381,7 +381,7 @@ class Form1Test : public QObject {
   }
 
   void aFileDroppedOnTheWindowOrItsFieldBecomesThePath() {
-    Form1 window;
+    MainWindow window;
     window.show();
     auto* field = Control<QLineEdit>(window, "Text1");
     struct Case {
@@ -417,7 +417,7 @@ class Form1Test : public QObject {
       words += "\n";
     }
     fake::Apply({.status = 1, .lastWords = words});
-    Form1 window;
+    MainWindow window;
     window.show();
     BoxAnswerer answerer;
     Click(window, "Command2");
@@ -434,9 +434,9 @@ class Form1Test : public QObject {
 
   void closingDuringAWaitStillSaysDoneThenEnds() {
     fake::Apply({.delayMs = 300});
-    Form1 window;
+    MainWindow window;
     window.show();
-    QSignalSpy ended(&window, &Form1::endRequested);
+    QSignalSpy ended(&window, &MainWindow::endRequested);
     BoxAnswerer answerer;
     answerer.onBox = [&](const Box&) {
       QVERIFY(!window.isVisible());
@@ -448,13 +448,13 @@ class Form1Test : public QObject {
     QCOMPARE(answerer.boxes[0].text, QStringLiteral("Done!"));
     QCOMPARE(ended.count(), 1);
 
-    Form1 idle;
+    MainWindow idle;
     idle.show();
-    QSignalSpy idleEnded(&idle, &Form1::endRequested);
+    QSignalSpy idleEnded(&idle, &MainWindow::endRequested);
     idle.close();
     QCOMPARE(idleEnded.count(), 1);
   }
 };
 
 QTEST_MAIN(Form1Test)
-#include "form1_test.moc"
+#include "main_window_test.moc"

@@ -1,4 +1,4 @@
-#include "shell/qt/form1.h"
+#include "shell/qt/main_window.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -24,13 +24,13 @@
 #include <utility>
 #include <vector>
 
-#include "shell/form1_layout.h"
+#include "shell/main_window_layout.h"
 #include "shell/qt/native_text.h"
 #include "shell/qt/open_file_dialog.h"
 
 namespace {
 
-namespace layout = lotrix::form1;
+namespace layout = lotrix::main_window;
 
 // Qt's logical pixels are at 96 dpi and follow the desktop's scale factor from there.
 constexpr int kLogicalDpi = 96;
@@ -85,19 +85,19 @@ class NotifierWatch : public lotrix::RunHost::Watch {
 };
 
 // The window as screen readers see it: Qt's own account, and busy while a run is under way.
-class AccessibleForm1 : public QAccessibleWidget {
+class AccessibleMainWindow : public QAccessibleWidget {
  public:
-  explicit AccessibleForm1(Form1* form) : QAccessibleWidget(form, QAccessible::Window) {}
+  explicit AccessibleMainWindow(MainWindow* form) : QAccessibleWidget(form, QAccessible::Window) {}
   QAccessible::State state() const override {
     QAccessible::State state = QAccessibleWidget::state();
-    state.busy = static_cast<const Form1*>(widget())->IsBusy();
+    state.busy = static_cast<const MainWindow*>(widget())->IsBusy();
     return state;
   }
 };
 
 QAccessibleInterface* AccessibleFactory(const QString& className, QObject* object) {
-  if (className == QLatin1String("Form1") && object->isWidgetType()) {
-    return new AccessibleForm1(static_cast<Form1*>(object));
+  if (className == QLatin1String("MainWindow") && object->isWidgetType()) {
+    return new AccessibleMainWindow(static_cast<MainWindow*>(object));
   }
   return nullptr;
 }
@@ -126,11 +126,12 @@ void TellLauncher(bool visible, double progress) {
 
 }  // namespace
 
-Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dialog,
-             QWidget* parent)
+MainWindow::MainWindow(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dialog,
+                       QWidget* parent)
     : QWidget(parent),
-      CommonDialog1(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
+      openDialog_(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
       runAction_(std::move(toolFolder)) {
+  setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromUtf8(layout::kCaption));
   QIcon icon;
   for (const int size : {16, 32, 48}) {
@@ -150,17 +151,17 @@ Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dia
   }
   controls[layout::kUnit.field]->setAccessibleDescription(
       static_cast<QLabel*>(controls[layout::kUnit.label])->text());
-  Text1 = static_cast<QLineEdit*>(controls[layout::kText1]);
-  Command1 = static_cast<QPushButton*>(controls[layout::kCommand1]);
-  Text2 = static_cast<QLineEdit*>(controls[layout::kText2]);
-  Command2 = static_cast<QPushButton*>(controls[layout::kCommand2]);
+  pathField_ = static_cast<QLineEdit*>(controls[layout::kPathField]);
+  browseButton_ = static_cast<QPushButton*>(controls[layout::kBrowseButton]);
+  sizeField_ = static_cast<QLineEdit*>(controls[layout::kSizeField]);
+  runButton_ = static_cast<QPushButton*>(controls[layout::kRunButton]);
 
   // Neither button answers Enter: a field's Enter must not start a run.
-  for (QPushButton* button : {Command1, Command2}) {
+  for (QPushButton* button : {browseButton_, runButton_}) {
     button->setAutoDefault(false);
     button->setDefault(false);
   }
-  Text1->setFocus();
+  pathField_->setFocus();
 
   static const bool accessible = [] {
     QAccessible::installFactory(AccessibleFactory);
@@ -168,35 +169,36 @@ Form1::Form1(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dia
   }();
   (void)accessible;
   setAcceptDrops(true);
-  Text1->installEventFilter(this);
+  pathField_->installEventFilter(this);
 
-  connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-  connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-  connect(this, &Form1::endRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  connect(browseButton_, &QPushButton::clicked, this, &MainWindow::OnBrowse);
+  connect(runButton_, &QPushButton::clicked, this, &MainWindow::OnRun);
+  connect(this, &MainWindow::endRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-void Form1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   // The window goes at once; a run under way keeps waiting and still says "Done!".
   event->accept();
   if (runAction_.RequestEnd()) emit endRequested();
 }
 
-void Form1::dragEnterEvent(QDragEnterEvent* event) {
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
-void Form1::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
   const QString file = DraggedFile(event->mimeData());
   if (file.isEmpty()) return;
-  Text1->setText(file);
+  pathField_->setText(file);
   event->acceptProposedAction();
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   // The field takes dropped text as its own; a dropped file is the window's to place.
-  if (watched == Text1 && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+  if (watched == pathField_ &&
+      (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
     auto* drop = static_cast<QDropEvent*>(event);
     if (!DraggedFile(drop->mimeData()).isEmpty()) {
       if (event->type() == QEvent::DragEnter) {
@@ -210,19 +212,19 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void Form1::Command1_Click() {
-  Text1->setText(FromNative(lotrix::Browse(*CommonDialog1, ToNative(Text1->text()))));
+void MainWindow::OnBrowse() {
+  pathField_->setText(FromNative(lotrix::Browse(*openDialog_, ToNative(pathField_->text()))));
 }
 
-void Form1::Command2_Click() { runAction_.Run(*this); }
+void MainWindow::OnRun() { runAction_.Run(*this); }
 
-std::string Form1::PathText() { return ToNative(Text1->text()); }
+std::string MainWindow::PathText() { return ToNative(pathField_->text()); }
 
-std::string Form1::SampleSizeText() { return ToNative(Text2->text()); }
+std::string MainWindow::SampleSizeText() { return ToNative(sizeField_->text()); }
 
-std::string Form1::DecimalSeparator() { return ToNative(QLocale::system().decimalPoint()); }
+std::string MainWindow::DecimalSeparator() { return ToNative(QLocale::system().decimalPoint()); }
 
-void Form1::ProcessPendingEvents(const lotrix::WakeSet& wake) {
+void MainWindow::ProcessPendingEvents(const lotrix::WakeSet& wake) {
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
   for (const int handle : wake.handles) {
     auto& notifier =
@@ -237,12 +239,12 @@ void Form1::ProcessPendingEvents(const lotrix::WakeSet& wake) {
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
-std::unique_ptr<lotrix::RunHost::Watch> Form1::WatchHandle(lotrix::WaitHandle handle,
-                                                           std::function<bool()> drain) {
+std::unique_ptr<lotrix::RunHost::Watch> MainWindow::WatchHandle(lotrix::WaitHandle handle,
+                                                                std::function<bool()> drain) {
   return std::make_unique<NotifierWatch>(handle, std::move(drain));
 }
 
-lotrix::Answer Form1::ShowNotice(const lotrix::Notice& notice) {
+lotrix::Answer MainWindow::ShowNotice(const lotrix::Notice& notice) {
   using Kind = lotrix::Notice::Kind;
   const QMessageBox::Icon icon = notice.kind == Kind::Information ? QMessageBox::NoIcon
                                  : notice.kind == Kind::Failure   ? QMessageBox::Warning
@@ -263,11 +265,11 @@ lotrix::Answer Form1::ShowNotice(const lotrix::Notice& notice) {
   return open != nullptr && box.clickedButton() == open ? lotrix::Answer::Open : lotrix::Answer::Ok;
 }
 
-bool Form1::OpenFile(const std::string& path) {
+bool MainWindow::OpenFile(const std::string& path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(FromNative(path)));
 }
 
-void Form1::SetBusy(bool busy) {
+void MainWindow::SetBusy(bool busy) {
   busy_ = busy;
   if (busy) {
     setCursor(Qt::BusyCursor);
@@ -281,6 +283,6 @@ void Form1::SetBusy(bool busy) {
   TellLauncher(busy, 0.0);
 }
 
-void Form1::ShowProgress(double fraction) { TellLauncher(busy_, fraction); }
+void MainWindow::ShowProgress(double fraction) { TellLauncher(busy_, fraction); }
 
-void Form1::EndProgram() { emit endRequested(); }
+void MainWindow::EndProgram() { emit endRequested(); }

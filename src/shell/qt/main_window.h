@@ -16,15 +16,15 @@ class QPushButton;
 // The one window: the input file, the sample size, "Browse" and "Run". Its behaviour lives in
 // the Browse and Run actions; the window reads and writes its fields for them, pumps events
 // while a run waits and shows its notices.
-class Form1 : public QWidget, private lotrix::RunHost {
+class MainWindow : public QWidget, private lotrix::RunHost {
   Q_OBJECT
 
  public:
   // `dialog` stands in for the desktop's open-file dialog, where given.
-  explicit Form1(std::string toolFolder = lotrix::ApplicationFolder(),
-                 std::unique_ptr<lotrix::OpenFileDialog> dialog = nullptr,
-                 QWidget* parent = nullptr);
-  ~Form1() override;
+  explicit MainWindow(std::string toolFolder = lotrix::ApplicationFolder(),
+                      std::unique_ptr<lotrix::OpenFileDialog> dialog = nullptr,
+                      QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Turns of the run waits so far: each should be a wake-up for a reason, never a spin.
   unsigned long WaitTurns() const { return runAction_.WaitTurns(); }
@@ -43,8 +43,8 @@ class Form1 : public QWidget, private lotrix::RunHost {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private slots:
-  void Command1_Click();
-  void Command2_Click();
+  void OnBrowse();
+  void OnRun();
 
  private:
   std::string PathText() override;
@@ -59,11 +59,11 @@ class Form1 : public QWidget, private lotrix::RunHost {
   void ShowProgress(double fraction) override;
   void EndProgram() override;
 
-  QLineEdit* Text1;
-  QPushButton* Command1;
-  QLineEdit* Text2;
-  QPushButton* Command2;
-  std::unique_ptr<lotrix::OpenFileDialog> CommonDialog1;
+  QLineEdit* pathField_;
+  QPushButton* browseButton_;
+  QLineEdit* sizeField_;
+  QPushButton* runButton_;
+  std::unique_ptr<lotrix::OpenFileDialog> openDialog_;
 
   lotrix::RunAction runAction_;
   bool busy_ = false;
