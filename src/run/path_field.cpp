@@ -7,7 +7,9 @@
 #ifdef _WIN32
 #include "run/wide_text.h"
 #else
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 #endif
 
@@ -81,6 +83,30 @@ bool IsFolder(const std::string& path) {
 #else
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+}
+
+bool MadeAsRead(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+  return false;
+#else
+  struct statfs system {};
+  if (path.empty() || path.find('\0') != std::string::npos || statfs(path.c_str(), &system) != 0) {
+    return false;
+  }
+  switch (system.f_type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
+  }
 #endif
 }
 

@@ -10,6 +10,10 @@ bool PathExists(const std::string& path);
 // Whether a folder of that name exists.
 bool IsFolder(const std::string& path);
 
+// Whether the file's text is made by the system as it is read (the files of /proc and /sys):
+// there is no folder of the user's beside it for a sample.
+bool MadeAsRead(const std::string& path);
+
 // The input path the path field's text means. The text itself where it names something that
 // exists (a name may hold any character); otherwise the first of the readings people's slips
 // call for that does: without white space and line breaks at either end, without the quotes a

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "run/path_field.h"
 #include "run/sample_size.h"
@@ -93,59 +94,83 @@ Notice OpenFailedNotice(const std::string& path, std::size_t width) {
 Notice NothingKeptNotice(const std::string& input, std::size_t width) {
   return {Notice::Kind::Failure, "Lotrix",
           FitToBox("Nothing was saved. \"" + input +
-                       "\" is not a file but a pipe, a device or a file made as it is read (as in "
-                       "/proc); the sampler writes the sample of such an input to its standard "
-                       "output, which the window does not keep. Save the lines to a file first, "
-                       "and sample that file.",
+                       "\" is not a file of yours but a pipe, a device or a file that the system "
+                       "makes as it is read (as in /proc and /sys), and the window keeps no "
+                       "sample of such an input. Save its lines to a file in one of your folders "
+                       "first, and sample that file.",
                    width)};
 }
 
+Notice StoppedNotice() {
+  return {Notice::Kind::Information, "Lotrix", "The run was stopped. Nothing was written."};
+}
+
+namespace {
+
+// `line` broken into rows of at most `width` characters, after a space or a path's separator
+// where it can be; nothing is dropped, so that a path broken over rows still reads as itself.
+std::vector<std::string_view> Rows(std::string_view line, std::size_t width) {
+  std::vector<std::string_view> rows;
+  for (;;) {
+    // Characters, not bytes: a UTF-8 sequence is never split, and stray continuation bytes
+    // (text that is no UTF-8) count a character for every four.
+    std::size_t cut = 0;
+    for (std::size_t characters = 0; cut < line.size() && characters < width; ++characters) {
+      ++cut;
+      for (int more = 0;
+           more < 3 && cut < line.size() && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80;
+           ++more) {
+        ++cut;
+      }
+    }
+    if (cut == line.size()) {
+      rows.push_back(line);
+      return rows;
+    }
+    if (line[cut] == ' ') {
+      ++cut;
+    } else if (const std::size_t at = line.substr(0, cut).find_last_of(" /\\");
+               at != std::string_view::npos) {
+      cut = at + 1;
+    }
+    rows.push_back(line.substr(0, cut));
+    line.remove_prefix(cut);
+  }
+}
+
+}  // namespace
+
 std::string FitToBox(std::string_view text, std::size_t width, std::size_t rows) {
   std::string fitted;
-  while (!text.empty() || fitted.empty()) {
+  for (;;) {
     const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    for (std::size_t row = 0;; ++row) {
-      // Characters, not bytes: a UTF-8 sequence is never split, and stray continuation bytes
-      // (text that is no UTF-8) count a character for every four.
-      std::size_t cut = 0;
-      for (std::size_t characters = 0; cut < line.size() && characters < width; ++characters) {
-        ++cut;
-        for (int more = 0; more < 3 && cut < line.size() &&
-                           (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80;
-             ++more) {
-          ++cut;
-        }
-      }
-      if (cut == line.size()) {
-        fitted += line;
-        break;
-      }
-      if (row + 1 == rows) {
-        fitted += std::string(line.substr(0, cut)) + "\u2026";
-        break;
-      }
-      // A row ends after a space or a path's separator where it can; nothing is dropped, so that
-      // a path broken over rows still reads as itself.
-      if (line[cut] == ' ') {
-        ++cut;
-      } else if (const std::size_t at = line.substr(0, cut).find_last_of(" /\\");
-                 at != std::string_view::npos) {
-        cut = at + 1;
-      }
-      fitted += std::string(line.substr(0, cut)) + "\n";
-      line.remove_prefix(cut);
+    std::vector<std::string_view> kept = Rows(text.substr(0, end), width);
+    if (kept.size() > rows) {
+      // The middle rows go, so that the end (a file's name, the reason after it) stays in sight
+      // beside the start. The ellipsis takes the place of the space a row may end with.
+      const std::size_t head = rows - rows / 2;
+      kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(head),
+                 kept.end() - static_cast<std::ptrdiff_t>(rows / 2));
+      if (kept[head - 1].ends_with(' ')) kept[head - 1].remove_suffix(1);
+      kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(head), "\u2026");
     }
-    if (end == std::string_view::npos) break;
+    for (std::size_t row = 0; row < kept.size(); ++row) {
+      fitted += kept[row];
+      if (row + 1 < kept.size() && kept[row + 1] != "\u2026") fitted += '\n';
+    }
+    if (end == std::string_view::npos) return fitted;
     fitted += '\n';
+    text.remove_prefix(end + 1);
   }
-  return fitted;
 }
 
 Notice FailureNotice(const ToolExit& exit, std::size_t width) {
   std::string text;
-  if (!exit.known) {
+  if (exit.Succeeded()) {
+    text =
+        "The sampler ended before it had finished, without saying why: something outside it may "
+        "have ended it. Nothing was written.";
+  } else if (!exit.known) {
     text = "The sampler ended, but how it ended could not be learnt.";
   } else if (exit.signalled) {
     text = "The sampler was ended by signal " + std::to_string(exit.code) + SignalName(exit.code) +
@@ -166,8 +191,19 @@ Notice FailureNotice(const ToolExit& exit, std::size_t width) {
 
 RunAction::RunAction(std::string toolFolder) : toolFolder_(std::move(toolFolder)) {}
 
+bool RunAction::Stop() {
+  for (ToolProcess* tool : running_) {
+    if (std::find(stopped_.begin(), stopped_.end(), tool) == stopped_.end()) {
+      tool->Stop();
+      stopped_.push_back(tool);
+    }
+  }
+  return !running_.empty();
+}
+
 bool RunAction::RequestEnd() {
   endRequested_ = true;
+  Stop();
   return underWay_ == 0;
 }
 
@@ -198,6 +234,12 @@ void RunAction::Run(RunHost& host) {
     return;
   }
 
+  // Its sample would go beside it, in /proc or /sys, and fail there.
+  if (MadeAsRead(path)) {
+    host.ShowNotice(NothingKeptNotice(path, host.RowWidth()));
+    return;
+  }
+
   auto tool = ToolProcess::Start(toolFolder_, path, *size);
   if (!tool) {
     host.ShowNotice(ErrorNotice(tool.error(), host.RowWidth()));
@@ -218,18 +260,30 @@ void RunAction::Run(RunHost& host) {
     }
     return more;
   });
-  if (waiting_++ == 0) host.SetBusy(true);
+  running_.push_back(&*tool);
+  if (running_.size() == 1) host.SetBusy(true);
   Wait(host, *tool);
-  if (--waiting_ == 0) host.SetBusy(false);
+  std::erase(running_, &*tool);
+  if (running_.empty()) host.SetBusy(false);
   errors.reset();
   reports.reset();
   // Finish closes the tool's handles: none stays open while a notice waits for the user.
   const ToolExit exit = tool->Finish();
-  if (!exit.Succeeded()) {
+  const ToolReport& report = tool->Report();
+  // The sampler reports its seed as it starts and its lines once the sample is complete; one
+  // that stopped in between was ended before it had written anything, whatever its status says.
+  // A sampler that reports nothing at all (an older one) is taken at its status.
+  const bool finished = report.written || !report.seed;
+  const bool stopped = std::erase(stopped_, &*tool) > 0;
+  if (stopped && !report.written) {
+    if (!endRequested_) host.ShowNotice(StoppedNotice());
+    return;
+  }
+  // A stop that came after the sample was complete finds nothing to undo.
+  if (!finished || (!exit.Succeeded() && !stopped)) {
     host.ShowNotice(FailureNotice(exit, host.RowWidth()));
     return;
   }
-  const ToolReport& report = tool->Report();
   // A sampler that reports (not an older one) names the file it wrote; naming none, it kept
   // the sample nowhere the user can find it.
   if (report.written && report.sample.empty()) {

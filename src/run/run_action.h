@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "run/result.h"
 #include "run/tool_process.h"
@@ -32,16 +33,22 @@ inline constexpr std::size_t kRowWidth = 96;
 // Each notice's rows hold at most `width` characters.
 Notice DoneNotice(const ToolReport& report = {}, std::size_t width = kRowWidth);
 Notice ErrorNotice(const RunError& error, std::size_t width = kRowWidth);
+// How the sampler failed. An exit that reads as a success stands for a sampler that ended
+// before it reported its end: ended from outside (a task manager), not done.
 Notice FailureNotice(const ToolExit& exit, std::size_t width = kRowWidth);
+// A run the user stopped before the sampler had finished.
+Notice StoppedNotice();
 Notice OpenFailedNotice(const std::string& path, std::size_t width = kRowWidth);
-// A run that ended well but kept nothing: the input was no file (a pipe, a device, a file of
-// /proc), whose sample goes to standard output, which the window discards.
+// A run that would keep nothing: the input is no file (a pipe, a device, a file of /proc), whose
+// sample goes to standard output, which the window discards, or is made as it is read, with no
+// folder of the user's beside it.
 Notice NothingKeptNotice(const std::string& input, std::size_t width = kRowWidth);
 
 // `text` with every line longer than `width` characters broken into rows, after a space or a
-// path separator where there is one, and a line that would take more than `rows` rows cut
-// short with an ellipsis: a box sizes itself to its longest line, and one unbroken line of a
-// thousand characters would leave the screen. Only line breaks are added; nothing is dropped.
+// path separator where there is one: a box sizes itself to its longest line, and one unbroken
+// line of a thousand characters would leave the screen. A line that would take more than `rows`
+// rows loses characters from its middle, marked by an ellipsis, so that both its start and its
+// end (a path's file name and the reason after it) still show.
 std::string FitToBox(std::string_view text, std::size_t width = kRowWidth, std::size_t rows = 6);
 
 // What the run action needs from the window that hosts it. Texts cross this boundary in the
@@ -92,9 +99,13 @@ class RunAction {
 
   void Run(RunHost& host);
 
-  // The window has been closed. True when the program may end now; otherwise it ends once the
-  // runs under way (waiting, or showing a notice) have ended and been announced, through
-  // RunHost::EndProgram().
+  // Stops the samplers of every run under way; each such run then says that it was stopped.
+  // False when no sampler was running.
+  bool Stop();
+
+  // The window has been closed: the samplers under way are stopped, and their runs end without
+  // a word. True when the program may end now; otherwise it ends once the runs under way have
+  // returned (one may be showing a notice), through RunHost::EndProgram().
   bool RequestEnd();
 
   // Turns of the wait loops so far, summed over all runs; each turn blocks until it is woken.
@@ -104,8 +115,9 @@ class RunAction {
   void Wait(RunHost& host, ToolProcess& tool);
 
   std::string toolFolder_;
-  int underWay_ = 0;  // runs that have not returned yet, nested ones included
-  int waiting_ = 0;   // runs whose tool is still running
+  std::vector<ToolProcess*> running_;  // the tools of the runs waiting, innermost last
+  std::vector<ToolProcess*> stopped_;  // of those, the ones Stop() ended
+  int underWay_ = 0;                   // runs that have not returned yet, nested ones included
   bool endRequested_ = false;
   unsigned long waitTurns_ = 0;
 };

@@ -72,6 +72,10 @@ class ToolProcess {
   bool DrainReport();
   const ToolReport& Report() const { return report_.Report(); }
 
+  // Ends the tool at once, as a stop signal would on POSIX: it leaves no sample behind, not even
+  // a part of one. Nothing happens to a tool that has already ended.
+  void Stop();
+
   // Reaps the ended tool and reports how it ended. Call once, after IsRunning() said false.
   ToolExit Finish();
 

@@ -224,6 +224,11 @@ bool ToolProcess::DrainReport() {
   });
 }
 
+void ToolProcess::Stop() {
+  // Not yet reaped, so the id is still the tool's even if it has just ended.
+  if (id_ > 0) kill(id_, SIGTERM);
+}
+
 ToolExit ToolProcess::Finish() {
   ToolExit result;
   int status = 0;

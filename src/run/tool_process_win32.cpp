@@ -243,6 +243,12 @@ bool ToolProcess::DrainReport() {
   });
 }
 
+void ToolProcess::Stop() {
+  // The sampler keeps its sample marked for deletion until it is complete and named, so that
+  // ending it here leaves nothing behind.
+  if (process_) TerminateProcess(process_, ERROR_CANCELLED);
+}
+
 ToolExit ToolProcess::Finish() {
   ToolExit result;
   DWORD code = 0;

@@ -1,7 +1,8 @@
 #pragma once
 
 // The main window as both shells build it: controls in tab order, positions in twips (1/1440
-// inch; 15 to a pixel at 96 dpi), measured in the client area from its top-left corner.
+// inch; 15 to a pixel at 96 dpi), measured in the client area from its top-left corner. A "&"
+// marks the letter that, with Alt, presses a button or moves to the field a caption names.
 namespace lotrix::main_window {
 
 enum class Kind { TextField, Button, Label };
@@ -34,12 +35,12 @@ enum Index {
 
 inline constexpr Control kControls[kControlCount] = {
     {"Text1", Kind::TextField, "", 1320, 840, 3975, 495},
-    {"Command1", Kind::Button, "Browse", 5520, 960, 855, 375},
+    {"Command1", Kind::Button, "&Browse", 5520, 960, 855, 375},
     {"Text2", Kind::TextField, "30", 1320, 1560, 1095, 375},
-    {"Label1", Kind::Label, "Sample", 360, 1560, 615, 240},
-    {"Label2", Kind::Label, "Input File", 360, 960, 810, 240},
+    {"Label1", Kind::Label, "&Sample", 360, 1560, 615, 240},
+    {"Label2", Kind::Label, "&Input File", 360, 960, 810, 240},
     {"Label3", Kind::Label, "lines", 2520, 1560, 375, 255},
-    {"Command2", Kind::Button, "Run", 5520, 1440, 855, 375},
+    {"Command2", Kind::Button, "&Run", 5520, 1440, 855, 375},
 };
 
 // What the labels say of the fields, for screen readers: each field is named by the caption in

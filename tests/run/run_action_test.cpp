@@ -17,6 +17,7 @@
 #include <memory>
 #include <random>
 #include <string_view>
+#include <thread>
 
 #include "fake_tool.h"
 
@@ -299,12 +300,13 @@ TEST(RunAction, AnOuterToolsErrorsAreReadWhileAnInnerNoticeIsOpen) {
 
 TEST(RunAction, TheProgramEndsOnceAndOnlyAfterTheLastNotice) {
   // The window is closed at various moments of two nested runs (the inner one's size "abc" gives
-  // an error box where asked).
+  // an error box where asked); the inner sampler (of size 12) ends first.
   enum class When { OuterWait, InnerWait, InnerNotice, OuterNotice };
   for (const When when : {When::OuterWait, When::InnerWait, When::InnerNotice, When::OuterNotice}) {
     for (const bool innerFails : {false, true}) {
       if (innerFails && when == When::InnerWait) continue;  // an error box has no wait
-      fake::Apply({.delayMs = 200});
+      fake::Apply({.delayMs = 1500});
+      fake::SetOrClear("LOTRIX_FAKE_DELAY_MS_12", "200");
       FakeWindow window;
       RunAction action;
       bool nested = false;
@@ -319,7 +321,7 @@ TEST(RunAction, TheProgramEndsOnceAndOnlyAfterTheLastNotice) {
         if (when == When::OuterWait) {
           EXPECT_FALSE(action.RequestEnd());
         }
-        window.sampleSize = innerFails ? "abc" : "30";
+        window.sampleSize = innerFails ? "abc" : "12";
         action.Run(window);
         window.sampleSize = "30";
       };
@@ -330,8 +332,11 @@ TEST(RunAction, TheProgramEndsOnceAndOnlyAfterTheLastNotice) {
         }
       };
       action.Run(window);
-      EXPECT_EQ(window.noticesAtEnd, std::vector<std::size_t>{2})
+      // The close stops the samplers still running, whose runs then end without a word.
+      const std::size_t shown = when == When::OuterNotice ? 2 : when == When::InnerWait ? 0 : 1;
+      EXPECT_EQ(window.noticesAtEnd, std::vector<std::size_t>{shown})
           << "closed at " << static_cast<int>(when) << (innerFails ? ", inner failing" : "");
+      fake::SetOrClear("LOTRIX_FAKE_DELAY_MS_12", "");
     }
   }
   RunAction idle;
@@ -372,7 +377,6 @@ TEST(RunAction, TheDoneNoticeSaysWhatTheSamplerReported) {
        "The sample is in\n/corpus/a%b\nc.txt",
        "/corpus/a%b\nc.txt",
        {}},
-      {"seed 42", again, "", {}},
       {"sample /bad%zz\nsample /cut%4", "", "", {}},
       // A stream's progress has no total to measure it by.
       {"progress 5 0", "", "", {}},
@@ -393,27 +397,57 @@ TEST(RunAction, TheDoneNoticeSaysWhatTheSamplerReported) {
   }
 }
 
-TEST(RunAction, ASampleThatWentToNoFileIsNoDone) {
+TEST(RunAction, ARunThatKeptNothingOrNeverEndedIsNoDone) {
   // A pipe's or a device's sample goes to standard output, which the window discards: the
-  // sampler reports the lines but names no file. An older sampler, reporting nothing, still
-  // gets "Done!".
+  // sampler reports the lines but names no file. A file of /proc would have its sample put
+  // beside it. A sampler ended from outside reported its start but not its end, whatever its
+  // status. An older sampler, reporting nothing, still gets "Done!".
   struct Case {
-    std::string says;
-    Notice::Kind kind;
+    std::string path, says, text;
   };
-  for (const auto& [says, kind] :
-       {Case{"seed 3\nlines 100 30", Notice::Kind::Failure},
-        Case{"seed 3\nlines 0 0", Notice::Kind::Failure}, Case{"", Notice::Kind::Information}}) {
+  const std::string unfinished = "The sampler ended before it had finished";
+  for (const auto& [path, says, text] : {
+           Case{"/dev/stdin", "seed 3\nlines 100 30", "Nothing was saved. \"/dev/stdin\""},
+           Case{"/dev/stdin", "seed 3\nlines 0 0", "Nothing was saved. \"/dev/stdin\""},
+           Case{"/dev/stdin", "", "Done!"},
+           Case{"/proc/cpuinfo", "", "Nothing was saved. \"/proc/cpuinfo\""},
+           Case{"corpus.txt", "seed 42", unfinished},
+           Case{"corpus.txt", "seed 42\nprogress 5 10\nsample /corpus/half.txt", unfinished},
+       }) {
     fake::Apply({.says = says});
     FakeWindow window;
-    window.path = "/dev/stdin";
+    window.path = path;
     RunAction action;
     action.Run(window);
     ASSERT_EQ(window.notices.size(), 1u);
-    EXPECT_EQ(window.notices[0].kind, kind) << says;
-    if (kind == Notice::Kind::Failure) {
-      EXPECT_TRUE(window.notices[0].text.starts_with("Nothing was saved. \"/dev/stdin\""));
-    }
+    EXPECT_TRUE(window.notices[0].text.starts_with(text)) << says << "\n" << window.notices[0].text;
+    EXPECT_EQ(window.notices[0].kind,
+              text == "Done!" ? Notice::Kind::Information : Notice::Kind::Failure);
+  }
+}
+
+TEST(RunAction, AStopEndsTheSamplerAtOnceUnlessItHadFinished) {
+  struct Case {
+    std::string says, text;
+  };
+  for (const auto& [says, text] : {
+           Case{"seed 1\nprogress 5 10", "The run was stopped. Nothing was written."},
+           Case{"seed 1\nlines 10 3\nsample /corpus/hits_sample3.txt", "Done!"},
+       }) {
+    fake::Apply({.delayMs = 20000, .says = says});
+    FakeWindow window;
+    RunAction action;
+    EXPECT_FALSE(action.Stop());
+    window.onTurn = [&](int turn) {
+      // Once the sampler has said what it says.
+      if (turn == 1) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      if (turn == 2) EXPECT_TRUE(action.Stop());
+    };
+    const auto start = std::chrono::steady_clock::now();
+    action.Run(window);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ASSERT_EQ(window.notices.size(), 1u);
+    EXPECT_EQ(window.notices[0].text, text);
   }
 }
 
@@ -496,6 +530,9 @@ TEST(FitToBox, EveryLineFitsAndNothingUncutIsLost) {
     if (fitted.find("\u2026") == std::string::npos) {
       EXPECT_EQ(squeezed(fitted), squeezed(text)) << "trial " << trial;
     }
+    // What a line ends with (a file's name, a reason) shows wherever a row is left for it.
+    const std::string_view lastRow = std::string_view(fitted).substr(fitted.rfind('\n') + 1);
+    if (rows >= 2) EXPECT_TRUE(std::string_view(text).ends_with(lastRow)) << "trial " << trial;
   }
   // A tool's long last words: the notice keeps their end, in rows that fit a screen.
   ToolExit chatty;
@@ -527,7 +564,12 @@ TEST(FitToBox, EveryLineFitsAndNothingUncutIsLost) {
   EXPECT_EQ(lotrix::FitToBox("one two three", 7), "one two \nthree");
   EXPECT_EQ(lotrix::FitToBox("/home/ana/long folder/hits.txt", 14),
             "/home/ana/long \nfolder/\nhits.txt");
-  EXPECT_EQ(lotrix::FitToBox(std::string(10, 'x'), 4, 2), "xxxx\nxxxx\u2026");
+  EXPECT_EQ(lotrix::FitToBox(std::string(10, 'x'), 4, 2), "xxxx\u2026\nxx");
+  // A long path loses its middle, not the file's name and the reason after it.
+  EXPECT_EQ(
+      lotrix::FitToBox("lotrix: /" + std::string(200, 'd') + "/hits.txt: No such file", 30, 4),
+      "lotrix: /\n" + std::string(30, 'd') + "\u2026\n" + std::string(20, 'd') +
+          "/hits.txt: \nNo such file");
 }
 
 }  // namespace

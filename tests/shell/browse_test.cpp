@@ -120,6 +120,39 @@ class BrowseTest : public QObject {
              QStringLiteral("/picked/during/the/run.txt"));
   }
 
+  void keysPressTheButtonsAndReachTheFields() {
+    struct Case {
+      const char* focus;
+      Qt::Key key;
+      Qt::KeyboardModifiers modifiers;
+      const char* outcome;  // "browse", "run", or the control that then has the focus
+    } const cases[] = {
+        {"Command2", Qt::Key_Return, Qt::NoModifier, "run"},
+        {"Command2", Qt::Key_Enter, Qt::KeypadModifier, "run"},
+        {"Command1", Qt::Key_Return, Qt::NoModifier, "browse"},
+        {"Text2", Qt::Key_R, Qt::AltModifier, "run"},
+        {"Text1", Qt::Key_B, Qt::AltModifier, "browse"},
+        {"Command2", Qt::Key_I, Qt::AltModifier, "Text1"},
+        {"Text1", Qt::Key_S, Qt::AltModifier, "Text2"},
+    };
+    fake::Apply({});
+    for (const Case& c : cases) {
+      FakeDialog* dialog = nullptr;
+      auto window = WindowWith(dialog);
+      QVERIFY(QTest::qWaitForWindowActive(window.get()));
+      BoxAnswerer answerer;
+      Control<QWidget>(*window, c.focus)->setFocus();
+      QTest::keyClick(QApplication::focusWidget(), c.key, c.modifiers);
+      QTest::qWait(200);  // an access key shows the button pressed for 100 ms first
+      const QString outcome = QLatin1String(c.outcome);
+      QCOMPARE(dialog->shown, outcome == QLatin1String("browse") ? 1 : 0);
+      QCOMPARE(answerer.boxes.size(), outcome == QLatin1String("run") ? 1 : 0);
+      if (outcome != QLatin1String("browse") && outcome != QLatin1String("run")) {
+        QCOMPARE(QApplication::focusWidget()->objectName(), outcome);
+      }
+    }
+  }
+
   void theRealDialogHandsBackTheChosenFile() {
     fake::TempDir dir;
     const std::string file = dir / "hits.txt";

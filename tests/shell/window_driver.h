@@ -3,8 +3,10 @@
 // Drives the window the way a user would, without ever leaving a test stuck in a modal box.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <functional>
 
@@ -19,6 +21,11 @@ struct Box {
   QString detail{};           // the informative text below the text
   QStringList buttonTexts{};  // every button's, in order
   QSize size{};
+  // Where the box is on its screen, and whether each of its texts has the room it needs there,
+  // every row whole on a line of its own.
+  QRect frame{};
+  QRect screen{};
+  bool textsShowWhole = true;
 };
 
 // Answers every modal message box with OK (or the button `press` names) as soon as it appears,
@@ -45,8 +52,20 @@ class BoxAnswerer : public QObject {
       texts.append(button->text());
       if (!press.isEmpty() && button->text() == press) pressed = button;
     }
+    bool whole = true;
+    for (const QLabel* label : box->findChildren<QLabel*>()) {
+      if (label->text().isEmpty()) continue;  // the icon's
+      const QRect room = label->contentsRect();
+      const int needed =
+          label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+      whole = whole && label->isVisible() && needed <= label->height();
+      for (const QString& row : label->text().split(QLatin1Char('\n'))) {
+        whole = whole && label->fontMetrics().horizontalAdvance(row) <= room.width();
+      }
+    }
     boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                  box->informativeText(), texts, box->size()});
+                  box->informativeText(), texts, box->size(), box->frameGeometry(),
+                  box->screen()->availableGeometry(), whole});
     if (onBox) onBox(boxes.last());
     pressed->click();
     looking_ = false;
@@ -63,4 +82,6 @@ T* Control(MainWindow& window, const char* name) {
   return control;
 }
 
-inline void Click(MainWindow& window, const char* name) { Control<QPushButton>(window, name)->click(); }
+inline void Click(MainWindow& window, const char* name) {
+  Control<QPushButton>(window, name)->click();
+}

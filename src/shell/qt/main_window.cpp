@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -10,13 +11,16 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
@@ -61,11 +65,6 @@ QWidget* Place(QWidget* window, const layout::Control& entry) {
   control->setFont(font);
   control->setGeometry(Pixels(entry.left), Pixels(entry.top), Pixels(entry.width),
                        Pixels(entry.height));
-  if (entry.kind == layout::Kind::Label) {
-    // The widths were measured with another renderer; where this one sets the serif a pixel
-    // wider, the label grows rather than cut off its last letter.
-    control->resize(std::max(control->width(), control->sizeHint().width()), control->height());
-  }
   return control;
 }
 
@@ -133,6 +132,8 @@ MainWindow::MainWindow(std::string toolFolder, std::unique_ptr<lotrix::OpenFileD
       runAction_(std::move(toolFolder)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromUtf8(layout::kCaption));
+  // The images are compiled into the window's library, whose initialiser nothing else pulls in.
+  Q_INIT_RESOURCE(lotrix);
   QIcon icon;
   for (const int size : {16, 32, 48}) {
     icon.addFile(QStringLiteral(":/lotrix/lotrix-%1.png").arg(size), QSize(size, size));
@@ -144,10 +145,15 @@ MainWindow::MainWindow(std::string toolFolder, std::unique_ptr<lotrix::OpenFileD
   // focus.
   QWidget* controls[layout::kControlCount];
   for (int i = 0; i < layout::kControlCount; ++i) controls[i] = Place(this, layout::kControls[i]);
-  // A label's buddy is the field it names: screen readers hear "Input File" and "Sample", and
-  // get the labelled-by relation. The captions carry no "&", so no access key comes with it.
+  // A label's buddy is the field it names: screen readers hear "Input File" and "Sample" and get
+  // the labelled-by relation, and the caption's access key moves to the field.
   for (const layout::Caption& caption : layout::kCaptions) {
     static_cast<QLabel*>(controls[caption.label])->setBuddy(controls[caption.field]);
+  }
+  // The widths were measured with another renderer; where this one sets the serif a pixel wider,
+  // a label grows rather than cut off its last letter. (Its "&" shows only without a buddy.)
+  for (QLabel* label : findChildren<QLabel*>()) {
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
   }
   controls[layout::kUnit.field]->setAccessibleDescription(
       static_cast<QLabel*>(controls[layout::kUnit.label])->text());
@@ -156,11 +162,9 @@ MainWindow::MainWindow(std::string toolFolder, std::unique_ptr<lotrix::OpenFileD
   sizeField_ = static_cast<QLineEdit*>(controls[layout::kSizeField]);
   runButton_ = static_cast<QPushButton*>(controls[layout::kRunButton]);
 
-  // Neither button answers Enter: a field's Enter must not start a run.
-  for (QPushButton* button : {browseButton_, runButton_}) {
-    button->setAutoDefault(false);
-    button->setDefault(false);
-  }
+  // Enter presses the button that has the focus. In a window that is no dialog, no button is
+  // the default, so that a field's Enter starts nothing.
+  for (QPushButton* button : {browseButton_, runButton_}) button->setAutoDefault(true);
   pathField_->setFocus();
 
   static const bool accessible = [] {
@@ -170,6 +174,7 @@ MainWindow::MainWindow(std::string toolFolder, std::unique_ptr<lotrix::OpenFileD
   (void)accessible;
   setAcceptDrops(true);
   pathField_->installEventFilter(this);
+  sizeField_->installEventFilter(this);
 
   connect(browseButton_, &QPushButton::clicked, this, &MainWindow::OnBrowse);
   connect(runButton_, &QPushButton::clicked, this, &MainWindow::OnRun);
@@ -179,9 +184,17 @@ MainWindow::MainWindow(std::string toolFolder, std::unique_ptr<lotrix::OpenFileD
 MainWindow::~MainWindow() = default;
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // The window goes at once; a run under way keeps waiting and still says "Done!".
+  // The window goes at once, and with it the runs under way: left running, a sampler would go
+  // on filling the disk with no window left to stop it.
   event->accept();
   if (runAction_.RequestEnd()) emit endRequested();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && runAction_.Stop()) {
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -196,8 +209,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  // The field takes dropped text as its own; a dropped file is the window's to place.
-  if (watched == pathField_ &&
+  // The fields take dropped text as their own; a dropped file is the window's to place.
+  if ((watched == pathField_ || watched == sizeField_) &&
       (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
     auto* drop = static_cast<QDropEvent*>(event);
     if (!DraggedFile(drop->mimeData()).isEmpty()) {
@@ -244,6 +257,20 @@ std::unique_ptr<lotrix::RunHost::Watch> MainWindow::WatchHandle(lotrix::WaitHand
   return std::make_unique<NotifierWatch>(handle, std::move(drain));
 }
 
+// A notice's rows must fit in three quarters of the screen the window is on, set in the
+// message font's widest letter.
+int NoticeWidth(const QWidget& window) {
+  return window.screen()->availableGeometry().width() * 3 / 4;
+}
+
+std::size_t MainWindow::RowWidth() {
+  const int letter =
+      QFontMetrics(QApplication::font("QMessageBox")).horizontalAdvance(QLatin1Char('W'));
+  if (letter <= 0) return lotrix::kRowWidth;
+  return std::clamp<std::size_t>(static_cast<std::size_t>(NoticeWidth(*this) / letter), 24,
+                                 lotrix::kRowWidth);
+}
+
 lotrix::Answer MainWindow::ShowNotice(const lotrix::Notice& notice) {
   using Kind = lotrix::Notice::Kind;
   const QMessageBox::Icon icon = notice.kind == Kind::Information ? QMessageBox::NoIcon
@@ -251,10 +278,21 @@ lotrix::Answer MainWindow::ShowNotice(const lotrix::Notice& notice) {
                                                                   : QMessageBox::Critical;
   QMessageBox box(icon, FromNative(notice.title), FromNative(notice.text), QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
-  if (!notice.detail.empty()) {
-    box.setInformativeText(FromNative(notice.detail));
-    // Wide enough for a path and the seed's sentence to read as lines, not as a column.
-    box.setStyleSheet(QStringLiteral("QLabel { min-width: 30em; }"));
+  if (!notice.detail.empty()) box.setInformativeText(FromNative(notice.detail));
+  // A box that breaks lines would break each of the notice's rows again wherever its words let
+  // it, into a column taller than the screen, and cut off what it cannot break. Each text gets
+  // the width of its widest row instead; the detail at least enough for a path and the seed's
+  // sentence to read as lines.
+  for (QLabel* label : box.findChildren<QLabel*>()) {
+    if (label->text().isEmpty()) continue;
+    const QFontMetrics metrics(label->font());
+    int widest = label->objectName() == QLatin1String("qt_msgbox_informativelabel")
+                     ? metrics.horizontalAdvance(QLatin1Char('M')) * 30
+                     : 0;
+    for (const QString& row : label->text().split(QLatin1Char('\n'))) {
+      widest = std::max(widest, metrics.horizontalAdvance(row));
+    }
+    label->setMinimumWidth(std::min(widest + 1, NoticeWidth(*this)));
   }
   QPushButton* open = nullptr;
   if (!notice.openPath.empty()) open = box.addButton(tr("Open"), QMessageBox::ActionRole);

@@ -37,7 +37,9 @@ class MainWindow : public QWidget, private lotrix::RunHost {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  // A file dropped on the window, or on its path field, puts its path in the field.
+  // Escape stops the run under way.
+  void keyPressEvent(QKeyEvent* event) override;
+  // A file dropped anywhere on the window, its fields included, puts its path in the path field.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,6 +55,7 @@ class MainWindow : public QWidget, private lotrix::RunHost {
   void ProcessPendingEvents(const lotrix::WakeSet& wake) override;
   std::unique_ptr<Watch> WatchHandle(lotrix::WaitHandle handle,
                                      std::function<bool()> drain) override;
+  std::size_t RowWidth() override;
   lotrix::Answer ShowNotice(const lotrix::Notice& notice) override;
   bool OpenFile(const std::string& path) override;
   void SetBusy(bool busy) override;
