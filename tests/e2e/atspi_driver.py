@@ -83,6 +83,11 @@ check("each field is labelled by its label",
       labelled_by(path) == ["Input File"] and labelled_by(size) == ["Sample"])
 check("the sample field's description is its unit", size.description == "lines")
 check("the sample field says 30", size.queryText().getText(0, -1) == "30")
+for button, key in [("Browse", "b"), ("Run", "r")]:
+    action = named(app, pyatspi.ROLE_PUSH_BUTTON, button).queryAction()
+    bindings = [action.getKeyBinding(i) for i in range(action.nActions)]
+    check(f"{button} is pressed by Alt+{key.upper()}, as {bindings}",
+          any(re.search(f"alt.*\\b{key}$", b, re.IGNORECASE) for b in bindings))
 
 # Browse: the dialog comes up as a dialog, and cancelling it empties the path field.
 path.queryEditableText().setTextContents("something")
@@ -115,7 +120,9 @@ def run(text, lines):
 
 
 def texts(box):
-    return [node.name for node in pyatspi.findAllDescendants(
+    """The box's texts, without the breaks that fit long lines to the screen (after a space or a
+    path's separator)."""
+    return [re.sub(r"(?<=[ /])\n", "", node.name) for node in pyatspi.findAllDescendants(
         box, lambda n: n.getRole() == pyatspi.ROLE_LABEL and n.name)]
 
 
@@ -206,6 +213,13 @@ if box is not None:
     shown = f"$'{os.path.join(folder, 'nothing.txt')}\\n'"
     check(f"it shows the name as typed, {shown}", any(shown in label for label in texts(box)))
     check("OK closes it", dismiss(box, "OK"))
+
+# A file the system makes as it is read has no folder beside it for a sample.
+box = run("/proc/cpuinfo", 5)
+check("/proc/cpuinfo says what to do instead", box is not None and box.name == "Lotrix" and
+      any("Save its lines to a file" in label for label in texts(box)))
+if box is not None:
+    dismiss(box, "OK")
 
 # Busy while a run is under way: a named pipe keeps the sampler reading until the driver has
 # looked. Only the state is asked for: Qt 6.4's bridge forwards no busy state-change event.

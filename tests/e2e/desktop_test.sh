@@ -20,6 +20,8 @@ focus "$main"
 class=$(sed -n 's/^StartupWMClass=//p' "$e2e_dir/../../src/resources/lotrix.desktop.in")
 check "the window's class is the one its desktop entry names" \
   '[ -n "$class" ] && xprop -id "$main" WM_CLASS | grep -q ", \"$class\"\$"'
+check "the window has its icon, as the desktop reads it" \
+  'xprop -id "$main" _NET_WM_ICON | grep -q "Icon (48 x 48)"'
 
 # The README's picture shows a path a user would have; then the real one is typed instead.
 shown='/home/ana/corpus/hits.txt'
@@ -35,12 +37,12 @@ run_with "$work/make hits.txt" 7
 check "Run brings up the information box, and OK dismisses it" 'dismiss information'
 check "the sample holds 7 lines" '[ "$(lines_in "$work/make hits_sample7.txt")" = 7 ]'
 
-# From Run, Tab goes back to the path.
+# From Run, Tab goes back to the path; Enter on Run presses it.
 focus "$main"
 keys Tab
 type_text "$work/other.txt"
-keys Tab Tab Tab space
-check "a second run, after Tab led back to the path" 'dismiss information'
+keys Tab Tab Tab Return
+check "a second run, after Tab led back to the path, by Enter on Run" 'dismiss information'
 check "its sample is of the other file" '[ "$(lines_in "$work/other_sample7.txt")" = 7 ]'
 
 # Browse: pick a file in the dialog by typing its name, then run.
@@ -51,8 +53,8 @@ type_text "$work/picked.txt"
 keys Return
 gone "$dialog"
 focus "$main"
-keys Tab Tab space               # from Browse to Run
-check "a run on the file picked with Browse" 'dismiss information'
+keys alt+r
+check "a run on the file picked with Browse, by Alt+R" 'dismiss information'
 check "its sample is of the picked file" '[ "$(lines_in "$work/picked_sample7.txt")" = 7 ]'
 
 # Enter in either field starts nothing.
@@ -65,9 +67,9 @@ check "Enter in a field writes no sample" '[ -z "$(ls "$work"/*_sample7.txt 2>/d
 
 close_and_expect_end "$main"
 
-# Closing the window while a run is under way: the window goes at once, the run's outcome still
-# shows, and the program ends once that is dismissed. A named pipe holds the run open until the
-# row ends it.
+# A run that would not end by itself, held open by a named pipe that no one writes: Escape stops
+# it and the window says so; closing the window stops it and ends the program at once. Neither
+# leaves the sampler running or a sample behind.
 mkfifo "$work/held"
 sampler_of() {  # the sampler that $program started, once it has
   local pid
@@ -78,30 +80,35 @@ sampler_of() {  # the sampler that $program started, once it has
   done
   return 1
 }
-while IFS='|' read -r -u 4 what ending title; do
+while IFS='|' read -r -u 4 what stop; do
   kill ${program:-} 2>/dev/null   # one that a failed row left behind
   "$bin/lotrixGUI" 2>>"$work/gui.log" &
   program=$!
   main=$(window_named Lotrix) || { check "$what: the window opens" false; continue; }
   focus "$main"
   type_text "$work/held"
-  keys Tab Tab Tab space   # past Browse and the size, to Run
+  keys alt+r
   if ! sampler=$(sampler_of); then
     check "$what: Run starts the sampler" false
     kill "$program"
     continue
   fi
-  python3 "$e2e_dir/close_window.py" "$main"
-  check "$what: the window goes at once" 'gone "$main"'
-  check "$what: the program waits for the run" 'kill -0 "$program"'
-  eval "$ending"
-  check "$what: the outcome still shows, titled $title" 'dismiss "$title" "$main"'
-  expect_end "$what: then the program ends"
-  # A sampler left waiting by a failed row would wait on the pipe for ever.
-  [ "$(ps -o comm= -p "$sampler")" = lotrix ] && kill "$sampler"
+  eval "$stop"
+  for _ in $(seq 50); do kill -0 "$sampler" 2>/dev/null || break; sleep 0.1; done
+  check "$what: the sampler is stopped" '! kill -0 "$sampler" 2>/dev/null'
+  check "$what: no sample is left" '! ls "$work" | grep -q held_'
+  if [ "$what" = Escape ]; then
+    check "Escape: a box says the run was stopped" 'dismiss Lotrix "$main"'
+    close_and_expect_end "$main"
+  else
+    check "closing: the window goes at once" 'gone "$main"'
+    check "closing: no box comes" '[ -z "$(windows_named Lotrix)" ]'
+    expect_end "closing: the program ends"
+  fi
+  kill "$sampler" 2>/dev/null
 done 4<<'EOF'
-the sampler finishes|timeout 10 sh -c 'seq 1 100 >"$1"' sh "$work/held"|Lotrix
-the sampler is killed|kill "$sampler"|Lotrix
+Escape|keys Escape
+closing|python3 "$e2e_dir/close_window.py" "$main"
 EOF
 
 [ "$failures" -eq 0 ] || tail -n 80 "$work/gui.log" >&2
