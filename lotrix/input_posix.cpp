@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -8,6 +7,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "generated_posix.h"
 #include "input.h"
 #include "posix.h"
 
@@ -31,23 +31,10 @@ bool NamesDescriptor(std::string path) {
   return false;
 }
 
-// Whether the file's text is made as it is read (/proc, /sys and their kind): the size such a
-// file states (0, or a page) says nothing of its text, which is read once, as a stream's.
+// Whether the file's text is made as it is read, to be read once, as a stream's.
 bool Generated(int fd) {
   struct statfs system {};
-  if (fstatfs(fd, &system) != 0) return false;
-  switch (system.f_type) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case DEBUGFS_MAGIC:
-    case TRACEFS_MAGIC:
-    case SECURITYFS_MAGIC:
-    case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC:
-      return true;
-    default:
-      return false;
-  }
+  return fstatfs(fd, &system) == 0 && MakesTextAsRead(static_cast<unsigned long>(system.f_type));
 }
 
 }  // namespace

@@ -7,10 +7,11 @@
 #ifdef _WIN32
 #include "run/wide_text.h"
 #else
-#include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+
+#include "lotrix/generated_posix.h"
 #endif
 
 #include "run/tool_report.h"
@@ -92,21 +93,9 @@ bool MadeAsRead(const std::string& path) {
   return false;
 #else
   struct statfs system {};
-  if (path.empty() || path.find('\0') != std::string::npos || statfs(path.c_str(), &system) != 0) {
-    return false;
-  }
-  switch (system.f_type) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case DEBUGFS_MAGIC:
-    case TRACEFS_MAGIC:
-    case SECURITYFS_MAGIC:
-    case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC:
-      return true;
-    default:
-      return false;
-  }
+  return !path.empty() && path.find('\0') == std::string::npos &&
+         statfs(path.c_str(), &system) == 0 &&
+         MakesTextAsRead(static_cast<unsigned long>(system.f_type));
 #endif
 }
 
