@@ -11,6 +11,20 @@ function(lotrix_full_path folder result)
   endif()
 endfunction()
 
+# PROGRAM as a desktop entry's Exec key holds it: in double quotes where it has a character
+# that the entry's rules reserve (a space, a quote, ...), with ", `, $ and \ escaped inside
+# them; then every \ doubled, as any string value of the entry has it, and % written %%, which
+# is no field code.
+function(lotrix_desktop_exec program result)
+  if(program MATCHES "[] \t\n\"'\\><~|&;$*?#()`[]")
+    string(REGEX REPLACE "([\"`$\\])" "\\\\\\1" program "${program}")
+    set(program "\"${program}\"")
+  endif()
+  string(REPLACE "\\" "\\\\" program "${program}")
+  string(REPLACE "%" "%%" program "${program}")
+  set(${result} "${program}" PARENT_SCOPE)
+endfunction()
+
 # Installs the link BIN/NAME to HOME/NAME, by the path from the one folder to the other. It is
 # made in STAGE and installed from there, so that the install manifest, and so the uninstall
 # target, knows it.

@@ -14,8 +14,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# As a package installs it, and into a home folder.
-for prefix in /usr /home/ana/.local; do
+# As a package installs it, and into a home folder, whose name may hold a space.
+for prefix in /usr /home/ana/.local "/home/ana/Ana Maria/.local"; do
   root=$work/root
   DESTDIR=$root cmake --install "$build" --prefix "$prefix" >/dev/null || fail "$prefix: install failed"
   home=$root$prefix/libexec/lotrix
@@ -27,7 +27,11 @@ for prefix in /usr /home/ana/.local; do
   done
   entry=$root$prefix/share/applications/lotrix.desktop
   # By its full path: a menu started before ~/.local/bin came onto PATH still finds it.
-  grep -qx "Exec=$prefix/bin/lotrixGUI" "$entry" || fail "the desktop entry does not start $prefix/bin/lotrixGUI"
+  exec=$prefix/bin/lotrixGUI
+  [[ $prefix == *' '* ]] && exec="\"$exec\""
+  grep -qxF "Exec=$exec" "$entry" || fail "the desktop entry does not start $exec"
+  ! command -v desktop-file-validate >/dev/null || desktop-file-validate "$entry" ||
+    fail "the desktop entry for $prefix is not valid"
   # Docks match the window to its entry by the window's class.
   grep -qx 'StartupWMClass=lotrixGUI' "$entry" || fail "the desktop entry names no window class"
   zcat "$root$prefix/share/man/man1/lotrixGUI.1.gz" | grep -qx ".I $prefix/libexec/lotrix/lotrix" ||
@@ -37,7 +41,7 @@ for prefix in /usr /home/ana/.local; do
   done
   # Nothing is left: no file and no link (the bin/ links were once left behind, dangling).
   DESTDIR=$root cmake --build "$build" --target uninstall >/dev/null || fail "$prefix: uninstall failed"
-  left=$(find "$root" ! -type d)
+  left=$(find "$root" ! -type d -o -name lotrix)
   [ -z "$left" ] || fail "uninstall left $left"
   rm -rf "$root"
 done
