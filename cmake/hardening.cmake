@@ -22,6 +22,22 @@ if(LOTRIX_DPKG_BUILDFLAGS)
   set(hardening_definitions ${CPPFLAGS})
   set(hardening_link ${LDFLAGS})
 endif()
+# Debian 13 adds these two; where the compiler has them, so do we.
+include(CheckCXXCompilerFlag)
+foreach(flag -fstack-clash-protection -fcf-protection)
+  string(MAKE_C_IDENTIFIER "LOTRIX_HAS${flag}" known)
+  if(NOT flag IN_LIST hardening_compile)
+    check_cxx_compiler_flag(${flag} ${known})
+    if(${known})
+      list(APPEND hardening_compile ${flag})
+    endif()
+  endif()
+endforeach()
+# A packager who chose a level of checked functions (Debian 13 builds with 3) keeps it: a second
+# definition would only redefine it, with a warning for every file.
+if("${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${CMAKE_BUILD_TYPE}} $ENV{CPPFLAGS}" MATCHES "_FORTIFY_SOURCE")
+  set(hardening_definitions)
+endif()
 add_compile_options(${hardening_compile})
 # Checked functions need the optimiser, which a debug build leaves out.
 add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:${hardening_definitions}>)
