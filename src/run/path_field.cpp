@@ -87,15 +87,18 @@ bool IsFolder(const std::string& path) {
 #endif
 }
 
-bool MadeAsRead(const std::string& path) {
+bool IsDeviceOrMadeAsRead(const std::string& path) {
 #ifdef _WIN32
   (void)path;
   return false;
 #else
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  struct stat info {};
   struct statfs system {};
-  return !path.empty() && path.find('\0') == std::string::npos &&
-         statfs(path.c_str(), &system) == 0 &&
-         MakesTextAsRead(static_cast<unsigned long>(system.f_type));
+  return (stat(path.c_str(), &info) == 0 &&
+          (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) || S_ISSOCK(info.st_mode))) ||
+         (statfs(path.c_str(), &system) == 0 &&
+          MakesTextAsRead(static_cast<unsigned long>(system.f_type)));
 #endif
 }
 

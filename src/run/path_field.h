@@ -10,9 +10,10 @@ bool PathExists(const std::string& path);
 // Whether a folder of that name exists.
 bool IsFolder(const std::string& path);
 
-// Whether the file's text is made by the system as it is read (the files of /proc and /sys):
-// there is no folder of the user's beside it for a sample.
-bool MadeAsRead(const std::string& path);
+// Whether the path names a device (/dev/zero, which never ends), a socket, or a file whose text
+// the system makes as it is read (the files of /proc and /sys): none has a folder of the user's
+// beside it for a sample. Pipes, which end, are not among them.
+bool IsDeviceOrMadeAsRead(const std::string& path);
 
 // The input path the path field's text means. The text itself where it names something that
 // exists (a name may hold any character); otherwise the first of the readings people's slips

@@ -234,8 +234,9 @@ void RunAction::Run(RunHost& host) {
     return;
   }
 
-  // Its sample would go beside it, in /proc or /sys, and fail there.
-  if (MadeAsRead(path)) {
+  // Its sample would go nowhere the user keeps, or beside it in /proc and fail there; and a
+  // device such as /dev/zero would keep the sampler reading, and spilling, until stopped.
+  if (IsDeviceOrMadeAsRead(path)) {
     host.ShowNotice(NothingKeptNotice(path, host.RowWidth()));
     return;
   }

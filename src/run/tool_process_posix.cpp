@@ -225,8 +225,9 @@ bool ToolProcess::DrainReport() {
 }
 
 void ToolProcess::Stop() {
-  // Not yet reaped, so the id is still the tool's even if it has just ended.
-  if (id_ > 0) kill(id_, SIGTERM);
+  // Not yet reaped, so the id is still the tool's even if it has just ended. A tool that was
+  // paused (SIGSTOP, a debugger's) takes the signal only once it goes on.
+  if (id_ > 0 && kill(id_, SIGTERM) == 0) kill(id_, SIGCONT);
 }
 
 ToolExit ToolProcess::Finish() {

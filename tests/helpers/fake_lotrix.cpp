@@ -152,5 +152,12 @@ int wmain(int argc, wchar_t* argv[]) {
   return Main(argc, pointers.data());
 }
 #else
-int main(int argc, char* argv[]) { return Main(argc, argv); }
+int main(int argc, char* argv[]) {
+  // As the sampler does, to clean up: so a paused one takes the signal only once it goes on.
+  signal(SIGTERM, [](int number) {
+    signal(number, SIG_DFL);
+    raise(number);
+  });
+  return Main(argc, argv);
+}
 #endif

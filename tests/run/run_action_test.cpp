@@ -398,19 +398,19 @@ TEST(RunAction, TheDoneNoticeSaysWhatTheSamplerReported) {
 }
 
 TEST(RunAction, ARunThatKeptNothingOrNeverEndedIsNoDone) {
-  // A pipe's or a device's sample goes to standard output, which the window discards: the
-  // sampler reports the lines but names no file. A file of /proc would have its sample put
-  // beside it. A sampler ended from outside reported its start but not its end, whatever its
+  // A pipe's sample goes to standard output, which the window discards: the sampler reports the
+  // lines but names no file. A device (endless, as /dev/zero) or a file of /proc is not run. A sampler ended from outside reported its start but not its end, whatever its
   // status. An older sampler, reporting nothing, still gets "Done!".
   struct Case {
     std::string path, says, text;
   };
   const std::string unfinished = "The sampler ended before it had finished";
   for (const auto& [path, says, text] : {
-           Case{"/dev/stdin", "seed 3\nlines 100 30", "Nothing was saved. \"/dev/stdin\""},
-           Case{"/dev/stdin", "seed 3\nlines 0 0", "Nothing was saved. \"/dev/stdin\""},
-           Case{"/dev/stdin", "", "Done!"},
+           Case{"hits.fifo", "seed 3\nlines 100 30", "Nothing was saved. \"hits.fifo\""},
+           Case{"hits.fifo", "seed 3\nlines 0 0", "Nothing was saved. \"hits.fifo\""},
+           Case{"hits.fifo", "", "Done!"},
            Case{"/proc/cpuinfo", "", "Nothing was saved. \"/proc/cpuinfo\""},
+           Case{"/dev/zero", "", "Nothing was saved. \"/dev/zero\""},
            Case{"corpus.txt", "seed 42", unfinished},
            Case{"corpus.txt", "seed 42\nprogress 5 10\nsample /corpus/half.txt", unfinished},
        }) {
@@ -429,19 +429,29 @@ TEST(RunAction, ARunThatKeptNothingOrNeverEndedIsNoDone) {
 TEST(RunAction, AStopEndsTheSamplerAtOnceUnlessItHadFinished) {
   struct Case {
     std::string says, text;
+    bool paused = false;  // the sampler was paused (SIGSTOP) before the stop
   };
-  for (const auto& [says, text] : {
-           Case{"seed 1\nprogress 5 10", "The run was stopped. Nothing was written."},
+  const std::string stopped = "The run was stopped. Nothing was written.";
+  for (const auto& [says, text, paused] : {
+           Case{"seed 1\nprogress 5 10", stopped},
            Case{"seed 1\nlines 10 3\nsample /corpus/hits_sample3.txt", "Done!"},
+#ifndef _WIN32
+           Case{"seed 1", stopped, true},
+#endif
        }) {
-    fake::Apply({.delayMs = 20000, .says = says});
+    fake::TempDir dir;
+    fake::Apply({.report = dir / "report", .delayMs = 20000, .says = says});
     FakeWindow window;
     RunAction action;
     EXPECT_FALSE(action.Stop());
     window.onTurn = [&](int turn) {
       // Once the sampler has said what it says.
       if (turn == 1) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      if (turn == 2) EXPECT_TRUE(action.Stop());
+      if (turn != 2) return;
+#ifndef _WIN32
+      if (paused) kill(std::stoi(fake::ReadReport(dir / "report")["pid"]), SIGSTOP);
+#endif
+      EXPECT_TRUE(action.Stop());
     };
     const auto start = std::chrono::steady_clock::now();
     action.Run(window);
@@ -532,7 +542,9 @@ TEST(FitToBox, EveryLineFitsAndNothingUncutIsLost) {
     }
     // What a line ends with (a file's name, a reason) shows wherever a row is left for it.
     const std::string_view lastRow = std::string_view(fitted).substr(fitted.rfind('\n') + 1);
-    if (rows >= 2) EXPECT_TRUE(std::string_view(text).ends_with(lastRow)) << "trial " << trial;
+    if (rows >= 2) {
+      EXPECT_TRUE(std::string_view(text).ends_with(lastRow)) << "trial " << trial;
+    }
   }
   // A tool's long last words: the notice keeps their end, in rows that fit a screen.
   ToolExit chatty;

@@ -416,7 +416,9 @@ class Form1Test : public QObject {
       for (int word = 0; word < 100; ++word) words += line == 10 ? "xxxxxxxxxx" : "word word ";
       words += "\n";
     }
-    words += "lotrix: /" + std::string(900, 'd') + "/hits.txt: No such file or directory";
+    // Glyphs wider than any letter, which the rows' width cannot count on.
+    for (int glyph = 0; glyph < 300; ++glyph) words += "\u27ff";
+    words += "\nlotrix: /" + std::string(900, 'd') + "/hits.txt: No such file or directory";
     fake::Apply({.status = 1, .stderrBytes = 5 << 20, .lastWords = words});
     MainWindow window;
     window.show();

@@ -123,6 +123,31 @@ void TellLauncher(bool visible, double progress) {
   QDBusConnection::sessionBus().send(signal);
 }
 
+// A notice's rows must fit in three quarters of the screen the window is on, set in the
+// message font's widest letter.
+int NoticeWidth(const QWidget& window) {
+  return window.screen()->availableGeometry().width() * 3 / 4;
+}
+
+int WidestRow(const QFontMetrics& metrics, const QString& text) {
+  int widest = 0;
+  for (const QString& row : text.split(QLatin1Char('\n'))) {
+    widest = std::max(widest, metrics.horizontalAdvance(row));
+  }
+  return widest;
+}
+
+// `text` with each row that is set in glyphs wider than the letter the row width counts by
+// (symbols, some CJK) shortened in its middle to fit in `room` pixels: broken again, it would
+// take more rows than the screen has.
+QString FittedRows(const std::string& text, const QFontMetrics& metrics, int room) {
+  QStringList rows = FromNative(text).split(QLatin1Char('\n'));
+  for (QString& row : rows) {
+    if (metrics.horizontalAdvance(row) > room) row = metrics.elidedText(row, Qt::ElideMiddle, room);
+  }
+  return rows.join(QLatin1Char('\n'));
+}
+
 }  // namespace
 
 MainWindow::MainWindow(std::string toolFolder, std::unique_ptr<lotrix::OpenFileDialog> dialog,
@@ -257,12 +282,6 @@ std::unique_ptr<lotrix::RunHost::Watch> MainWindow::WatchHandle(lotrix::WaitHand
   return std::make_unique<NotifierWatch>(handle, std::move(drain));
 }
 
-// A notice's rows must fit in three quarters of the screen the window is on, set in the
-// message font's widest letter.
-int NoticeWidth(const QWidget& window) {
-  return window.screen()->availableGeometry().width() * 3 / 4;
-}
-
 std::size_t MainWindow::RowWidth() {
   const int letter =
       QFontMetrics(QApplication::font("QMessageBox")).horizontalAdvance(QLatin1Char('W'));
@@ -276,23 +295,25 @@ lotrix::Answer MainWindow::ShowNotice(const lotrix::Notice& notice) {
   const QMessageBox::Icon icon = notice.kind == Kind::Information ? QMessageBox::NoIcon
                                  : notice.kind == Kind::Failure   ? QMessageBox::Warning
                                                                   : QMessageBox::Critical;
-  QMessageBox box(icon, FromNative(notice.title), FromNative(notice.text), QMessageBox::Ok, this);
+  const QFontMetrics metrics(QApplication::font("QMessageBox"));
+  const int room = NoticeWidth(*this);
+  QMessageBox box(icon, FromNative(notice.title), FittedRows(notice.text, metrics, room),
+                  QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
-  if (!notice.detail.empty()) box.setInformativeText(FromNative(notice.detail));
+  if (!notice.detail.empty()) {
+    box.setInformativeText(FittedRows(notice.detail, metrics, room));
+  }
   // A box that breaks lines would break each of the notice's rows again wherever its words let
   // it, into a column taller than the screen, and cut off what it cannot break. Each text gets
   // the width of its widest row instead; the detail at least enough for a path and the seed's
   // sentence to read as lines.
   for (QLabel* label : box.findChildren<QLabel*>()) {
     if (label->text().isEmpty()) continue;
-    const QFontMetrics metrics(label->font());
-    int widest = label->objectName() == QLatin1String("qt_msgbox_informativelabel")
-                     ? metrics.horizontalAdvance(QLatin1Char('M')) * 30
-                     : 0;
-    for (const QString& row : label->text().split(QLatin1Char('\n'))) {
-      widest = std::max(widest, metrics.horizontalAdvance(row));
-    }
-    label->setMinimumWidth(std::min(widest + 1, NoticeWidth(*this)));
+    const QFontMetrics shown(label->font());
+    const int least = label->objectName() == QLatin1String("qt_msgbox_informativelabel")
+                          ? shown.horizontalAdvance(QLatin1Char('M')) * 30
+                          : 0;
+    label->setMinimumWidth(std::min(std::max(least, WidestRow(shown, label->text())) + 1, room));
   }
   QPushButton* open = nullptr;
   if (!notice.openPath.empty()) open = box.addButton(tr("Open"), QMessageBox::ActionRole);
