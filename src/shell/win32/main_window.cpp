@@ -19,7 +19,7 @@ namespace layout = lotrix::main_window;
 constexpr wchar_t kClassName[] = L"LotrixForm1";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 // Control ids keep clear of IDOK and IDCANCEL, which the dialog manager sends for Enter and
-// Esc in a field: with no default button, those press nothing.
+// Esc (see OnCommand).
 constexpr int kFirstControlId = 101;
 // Posted when the program may end: the window is not destroyed under a handler still running.
 constexpr UINT kEndMessage = WM_APP + 1;
@@ -111,7 +111,7 @@ DWORD StyleOf(layout::Kind kind) {
     case layout::Kind::Label:
       break;
   }
-  return SS_LEFT | SS_NOPREFIX;
+  return SS_LEFT;
 }
 
 HICON ProgramIcon(HINSTANCE instance, int metric) {
@@ -181,15 +181,18 @@ constexpr int kOpenButton = 100;
 
 // How wide `control`'s text is set in `font`. The table's widths were measured with another
 // renderer; where this one sets the serif wider, a label grows rather than lose its last word.
+// Measured as the label draws it: the "&" before its access key shows as an underline, and
+// takes no room.
 int TextWidth(HWND control, HFONT font) {
   const std::wstring text = WideTextOf(control);
   const HDC context = GetDC(control);
   const HGDIOBJ old = SelectObject(context, font);
-  SIZE size{};
-  GetTextExtentPoint32W(context, text.c_str(), static_cast<int>(text.size()), &size);
+  RECT bounds{};
+  DrawTextW(context, text.c_str(), static_cast<int>(text.size()), &bounds,
+            DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
   SelectObject(context, old);
   ReleaseDC(control, context);
-  return size.cx;
+  return bounds.right - bounds.left;
 }
 
 }  // namespace
@@ -238,6 +241,9 @@ LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM w, LPAR
       return 0;
     case WM_CLOSE:
       if (self) self->OnClose();
+      return 0;
+    case WM_NEXTDLGCTL:
+      if (self) self->OnNextControl(w, LOWORD(l) != 0);
       return 0;
     case WM_DROPFILES:
       if (self) self->OnDropFiles(reinterpret_cast<HDROP>(w));
@@ -329,8 +335,29 @@ void MainWindow::Layout() {
 
 void MainWindow::OnCommand(int id, int code) {
   if (code != BN_CLICKED) return;
+  // The dialog manager presses the button Enter is on only where Tab made it the default; on one
+  // the focus reached otherwise (a click, its access key, the return from a box), Enter comes as
+  // IDOK, as it does in a field, where it presses nothing.
+  if (id == IDOK) {
+    const HWND focus = GetFocus();
+    if (focus == Control(layout::kBrowseButton)) id = kFirstControlId + layout::kBrowseButton;
+    if (focus == Control(layout::kRunButton)) id = kFirstControlId + layout::kRunButton;
+  }
+  // Esc is the keyboard's way out of a run that takes longer than the user will wait.
+  if (id == IDCANCEL) runAction_.Stop();
   if (id == kFirstControlId + layout::kBrowseButton) OnBrowse();
   if (id == kFirstControlId + layout::kRunButton) OnRun();
+}
+
+// The dialog manager moves the focus for an access key through the window, as a dialog's own
+// procedure would: to the key's label, then on to the field after it. A field comes with its
+// text selected, as Tab brings it, so that what is typed replaces it.
+void MainWindow::OnNextControl(WPARAM which, bool named) {
+  const HWND to =
+      named ? reinterpret_cast<HWND>(which) : GetNextDlgTabItem(window_, GetFocus(), which != 0);
+  if (!to || !IsChild(window_, to)) return;
+  SetFocus(to);
+  if (SendMessageW(to, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(to, EM_SETSEL, 0, -1);
 }
 
 // Focus returns to the control that had it when the window was last left.

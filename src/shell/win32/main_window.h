@@ -19,7 +19,7 @@ class MainWindow : private lotrix::RunHost {
   // Creates and shows the window; false if the system would not.
   static bool Create(HINSTANCE instance, int show);
 
-  // Hands a message to the controls' keyboard handling (Tab, and Enter that presses nothing)
+  // Hands a message to the controls' keyboard handling (Tab, Enter, Esc and the access keys)
   // when it belongs to the window; false when it is for normal dispatch.
   static bool PreTranslate(MSG& message);
 
@@ -29,6 +29,7 @@ class MainWindow : private lotrix::RunHost {
 
   void OnCreate();
   void OnCommand(int id, int code);
+  void OnNextControl(WPARAM which, bool named);
   void OnActivate(bool active);
   void OnDpiChanged(const RECT& suggested);
   void OnClose();
