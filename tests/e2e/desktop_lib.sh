@@ -29,7 +29,32 @@ check() {  # description, condition (a shell command)
     passes=$((passes + 1))
   else
     failures=$((failures + 1))
-    echo "FAIL: $1" >&2
+    echo "FAIL: $1${step_name:+ (step: $step_name)}" >&2
+  fi
+}
+
+# A test may go in named steps, each with its own time limit (step NAME SECONDS): the waits
+# below then give up once the step's time is out, so that a window that never comes costs that
+# step's time, not the whole test's, and a line names the step. Without steps, each wait keeps
+# to its own limit.
+step() {
+  step_name=$1
+  step_ends=$((SECONDS + $2))
+}
+
+# How many tenths of a second a wait of at most $1 seconds may take in the current step: one
+# look at least, however late.
+tenths() {
+  local limit=$1
+  [ -n "${step_ends:-}" ] && [ $((step_ends - SECONDS)) -lt "$limit" ] &&
+    limit=$((step_ends - SECONDS))
+  echo $((limit > 0 ? limit * 10 : 1))
+}
+
+# Says so when a wait for $1 gave up because its step's time was out.
+out_of_time() {
+  if [ -n "${step_ends:-}" ] && [ "$SECONDS" -ge "$step_ends" ]; then
+    echo "TIMEOUT: the step \"$step_name\" ran out of time waiting for $1" >&2
   fi
 }
 
@@ -38,30 +63,32 @@ windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
 
 # Waits for a visible window titled exactly $1 other than $2, and prints its id. It returns as
 # soon as the window shows, and gives up early if the program ($program, where set) has ended;
-# the limit of $wait_seconds (90 unless set) is only for a program that hangs.
+# the limit of $wait_seconds (90 unless set), or the step's end, is only for a program that hangs.
 window_named() {
   local id
-  for _ in $(seq $((${wait_seconds:-90} * 10))); do
+  for _ in $(seq "$(tenths "${wait_seconds:-90}")"); do
     for id in $(windows_named "$1"); do
       [ "$id" != "${2:-}" ] && echo "$id" && return 0
     done
     [ -n "${program:-}" ] && ! kill -0 "$program" 2>/dev/null && return 1
     sleep 0.1
   done
+  out_of_time "a window titled \"$1\""
   return 1
 }
 
 # Waits until window $1 is no longer shown.
 gone() {
-  for _ in $(seq 300); do
+  for _ in $(seq "$(tenths 30)"); do
     windows_named '.*' | grep -qx "$1" || return 0
     sleep 0.1
   done
+  out_of_time "window $1 to go"
   return 1
 }
 
 # With no window manager, keystrokes go to the window that was last given the focus.
-focus() { xdotool windowfocus --sync "$1" 2>/dev/null; }
+focus() { timeout 10 xdotool windowfocus --sync "$1" 2>/dev/null; }
 keys() { xdotool key --delay 40 "$@" 2>/dev/null; }
 type_text() { xdotool type --delay 10 -- "$1" 2>/dev/null; }
 
@@ -80,10 +107,11 @@ dismiss() {
   box=$(window_named "$1" "${2:-}") || return 1
   focus "$box"
   keys Return
-  for _ in $(seq 100); do
+  for _ in $(seq "$(tenths 10)"); do
     windows_named "$1" | grep -qx "$box" || return 0
     sleep 0.1
   done
+  out_of_time "the box \"$1\" to go"
   return 1
 }
 
@@ -94,8 +122,9 @@ lines_in() { if [ -f "$1" ]; then wc -l <"$1"; else echo none; fi; }
 
 # Checks that the program ends, by itself now, with status 0.
 expect_end() {
-  for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq "$(tenths 10)"); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$program" 2>/dev/null; then
+    out_of_time "the program to end"
     check "${1:-the program ends}" false
     return
   fi

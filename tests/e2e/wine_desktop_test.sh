@@ -13,7 +13,7 @@ start_display
 "$LOTRIX_WINESERVER" --wait
 
 client_size() { xdotool getwindowgeometry "$1" 2>/dev/null | sed -n 's/.*Geometry: //p'; }
-probe() { "$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" "$@" 2>/dev/null | tr -d '\r'; }
+probe() { timeout 30 "$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" "$@" 2>/dev/null | tr -d '\r'; }
 # The box titled $1 as the probe reads it (see window_probe.cpp): its frame, the screen, its
 # default button, and its controls' class, id and text, line breaks written as \n.
 read_box() { probe box "$1" >"$work/box"; }
@@ -32,19 +32,21 @@ set_dpi() {
 seq 1 500 | sed 's/^/hit /' >"$work/make hits.txt"
 seq 1 200 | sed 's/^/picked /' >"$work/picked.txt"
 set_dpi 96
+step "the window opens" 130
 "$LOTRIX_WINE64" "$bin/lotrixGUI.exe" 2>"$work/gui.log" &
 program=$!
 # A new Wine prefix takes its time over the first window it shows.
 main=$(wait_seconds=120 window_named Lotrix) || { cat "$work/gui.log" >&2; check "the window opens" false; finish; exit; }
 focus "$main"
 
+step "the window's size, drop target and labels" 60
 check "the client area is 480 x 207 at 96 dpi" '[ "$(client_size "$main")" = 480x207 ]'
 check "the window takes files dropped on it" 'probe accepts-files'
 # Windows' accessibility names a field after the label right before it in the child order.
-"$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" children 2>/dev/null | tr -d '\r' >"$work/children"
+probe children >"$work/children"
 check "each field comes right after its label" \
-  'grep -A1 -x "Static	Input File" "$work/children" | tail -n 1 | grep -q "^Edit" &&
-   grep -A1 -x "Static	Sample" "$work/children" | tail -n 1 | grep -qx "Edit	30"'
+  'grep -A1 -x "Static	&Input File" "$work/children" | tail -n 1 | grep -q "^Edit" &&
+   grep -A1 -x "Static	&Sample" "$work/children" | tail -n 1 | grep -qx "Edit	30"'
 
 # The README's picture shows a path a user would have; then the real one is typed instead.
 shown='C:\Users\ana\corpus\hits.txt'
@@ -54,6 +56,7 @@ if [ -n "$shot" ] && command -v import >/dev/null; then
   import -window "$main" "$shot" && echo "screenshot: $shot"
 fi
 keys --repeat ${#shown} BackSpace
+step "the first run, and Done!" 60
 run_with "$(windows_path "$work/make hits.txt")" 7
 # "Done!" names the sample and the seed, which draws the same sample again from the command line.
 box=$(window_named information "$main") && read_box information
@@ -74,6 +77,7 @@ check "OK dismisses it" 'gone "$box"'
 check "the sample holds 7 lines" '[ "$(lines_in "$work/make hits_sample7.txt")" = 7 ]'
 
 # A size that is no number: an error box, and the window stays with its fields.
+step "a bad size" 30
 focus "$main"
 keys shift+Tab
 type_text abc
@@ -82,17 +86,27 @@ check "a bad size gives an error box" 'dismiss Lotrix "$main"'
 check "and the window stays" 'windows_named Lotrix | grep -qx "$main"'
 check "and nothing is written" '[ "$(ls "$work" | grep -c _sample)" = 1 ]'
 
-# Enter in a field starts nothing.
+# Enter in a field starts nothing, nor does Esc with no run to stop.
+step "Enter and Esc in the path field" 20
 focus "$main"
-keys shift+Tab shift+Tab shift+Tab Return
+keys shift+Tab shift+Tab shift+Tab Return Escape
 sleep 1.5
-check "Enter in the path field shows no box" '[ -z "$(windows_named information)" ]'
+check "Enter and Esc in the path field show no box" \
+  '[ -z "$(windows_named information)" ] && [ -z "$(windows_named Lotrix | grep -vx "$main")" ]'
 
-# Browse: pick a file in the dialog by its name alone, which it finds as it opens in the folder
-# of the file in the path field; then run.
+# Browse by its access key. Esc closes the dialog and leaves the focus on Browse, which no Tab
+# has made the default button; Enter presses it all the same. Then a file picked in the dialog by
+# its name alone, which it finds as it opens in the folder of the file in the path field; a run.
+step "Browse by Alt+B and by the keypad's Enter" 60
 focus "$main"
-keys Tab space                   # from the path field to Browse, and press it
-dialog=$(window_named Open) && focus "$dialog"
+keys alt+b
+dialog=$(window_named Open "$main") && focus "$dialog" && keys Escape && gone "$dialog"
+focus "$main"
+keys KP_Enter
+dialog=$(window_named Open "$main")
+check "Alt+B opens the open-file dialog, and after Esc, Enter on Browse opens it again" \
+  '[ -n "$dialog" ]'
+focus "$dialog"
 type_text picked.txt
 keys Return
 check "the open-file dialog closes on the name of a file" 'gone "$dialog"'
@@ -110,43 +124,55 @@ check "a run on the file picked with Browse; Open names the sample where nothing
 dismiss Lotrix "$main"
 check "its sample is of the picked file" '[ "$(lines_in "$work/picked_sample7.txt")" = 7 ]'
 
-# A path longer than Windows' old limit of 260 characters, typed into the field: the run works,
-# and "Done!" names the whole sample.
-deep=$work
-for i in $(seq 12); do deep+=/folder-with-a-long-name-$i; done
-mkdir -p "$deep" && seq 1 300 >"$deep/hits.txt"
-focus "$main"
-keys shift+Tab shift+Tab shift+Tab Home shift+End  # from Run to the path field, its text selected
-type_text "$(windows_path "$deep/hits.txt")"
-keys Tab Tab Tab space
-box=$(window_named information "$main") && read_box information
-check "a path over 260 characters runs, and Done! names its sample whole" \
-  '[ "$(lines_in "$deep/hits_sample7.txt")" = 7 ] &&
-   box_texts | grep -qF "The sample is in$(windows_path "$deep/hits_sample7.txt")"'
-focus "$box"
-keys Return
-gone "$box"
-
+step "the first window closes" 30
 close_and_expect_end "$main"
 
-# Closed by its handle (as automation and task managers do) while a box or the open-file dialog
-# is up: the window goes, what is up stays until it is dismissed, and the program then ends.
 start_window() {
+  kill ${program:-} 2>/dev/null  # one that a failed step left behind
   "$LOTRIX_WINE64" "$bin/lotrixGUI.exe" 2>>"$work/gui.log" &
   program=$!
   main=$(window_named Lotrix) && focus "$main"
 }
+
+# A path longer than Windows' old limit of 260 characters, typed into the field: the run works,
+# and "Done!" names the whole sample. The access keys lead to each field, its text selected, and
+# press Run; in a new window, where no Tab has made Run the default button.
+step "access keys, and a path over 260 characters" 60
+deep=$work
+for i in $(seq 12); do deep+=/folder-with-a-long-name-$i; done
+mkdir -p "$deep" && seq 1 300 >"$deep/hits.txt"
+start_window
+keys alt+s
+type_text 5
+keys alt+i
+type_text "$(windows_path "$deep/hits.txt")"
+keys alt+r
+box=$(window_named information "$main") && read_box information
+check "Alt+I, Alt+S, Alt+R: a path over 260 characters runs, and Done! names its sample whole" \
+  '[ "$(lines_in "$deep/hits_sample5.txt")" = 5 ] &&
+   box_texts | grep -qF "The sample is in$(windows_path "$deep/hits_sample5.txt")"'
+focus "$box"
+keys Return
+gone "$box"
+focus "$main"
+keys Return
+check "Enter on Run, which Alt+R left with the focus, runs again" 'dismiss information "$main"'
+close_and_expect_end "$main"
+
+# Closed by its handle (as automation and task managers do) while a box or the open-file dialog
+# is up: the window goes, what is up stays until it is dismissed, and the program then ends.
 for what in "Done!:make hits.txt:information" "a failure:no such file.txt:Lotrix" "the open-file dialog::Open"; do
   IFS=: read -r shown input title <<<"$what"
+  step "closed while $shown is up" 40
   start_window
   if [ -n "$input" ]; then
     type_text "$(windows_path "$work/$input")"
     keys Tab Tab Tab space
   else
-    keys Tab space
+    keys alt+b
   fi
   up=$(window_named "$title" "$main")
-  "$LOTRIX_WINE64" "$LOTRIX_WINDOW_PROBE" close 2>/dev/null
+  probe close
   check "closed while $shown is up, the window goes" 'gone "$main"'
   check "and $shown stays" '[ -n "$up" ] && windows_named "$title" | grep -qx "$up" && kill -0 $program'
   focus "$up"
@@ -158,6 +184,7 @@ done
 # An outer run's tool keeps its errors read while an inner run's "Done!" waits for the user:
 # with the stand-in sampler beside the window, size 7 keeps quiet, then writes four pipes' worth
 # of errors and ends; size 8 ends at once.
+step "an outer run's errors read under an inner Done!" 60
 mkdir "$work/stand-in"
 cp "$bin/lotrixGUI.exe" "$LOTRIX_FAKE_DIR/lotrix.exe" "$work/stand-in/"
 LOTRIX_FAKE_QUIET_MS_7=2500 LOTRIX_FAKE_STDERR_BYTES_7=262144 LOTRIX_FAKE_ENDED_7="$work/outer-ended" \
@@ -197,12 +224,14 @@ done
 # dismissed; Windows shows none. Told not to show it here, Wine ends the sampler at once.
 "$LOTRIX_WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
   >/dev/null 2>&1
+step "the failures' window opens" 30
 env "${settings[@]}" "$LOTRIX_WINE64" "$work/stand-in/lotrixGUI.exe" 2>>"$work/gui.log" &
 program=$!
 main=$(window_named Lotrix) && focus "$main"
 keys Tab Tab                      # to the sample size
 for row in "${failing[@]}"; do
   IFS='|' read -r size _ _ _ said <<<"$row"
+  step "the failure of size $size" 40
   focus "$main"
   keys Home shift+End
   type_text "$size"
@@ -220,6 +249,7 @@ for row in "${failing[@]}"; do
   keys shift+Tab                  # from Run back to the sample size
 done
 "$LOTRIX_WINE64" reg delete 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /f >/dev/null 2>&1
+step "the failures' window closes" 30
 close_and_expect_end "$main"
 
 # Files dropped on the window, made in the probe's own process (see window_probe.cpp): the
@@ -236,11 +266,55 @@ for row in "${drops[@]}"; do
   IFS='|' read -r what files expected <<<"$row"
   IFS=: read -ra dropped <<<"$files"
   for i in "${!dropped[@]}"; do dropped[i]=$(windows_path "${dropped[i]}"); done
+  step "dropped, $what" 40
   check "dropped, $what: the path field holds it" \
     '[ "$(probe drop "${dropped[@]}")" = "$(windows_path "$expected")" ]'
 done
 
+# A run held open by an input that would take the sampler an hour (a terabyte of holes with a
+# line end every 256 MiB), ended three ways: Esc says so; closing the window ends the program
+# without a word; a task manager's end must not read as done. The sample is marked for deletion
+# until it is complete, so none is left.
+#   how it ends|what does it|what the box says, if one comes
+held=(
+  "Esc|focus \"\$main\" && keys Escape|The run was stopped. Nothing was written."
+  "closing the window|python3 \"\$e2e_dir/close_window.py\" \"\$main\"|"
+  "a task manager|end_samplers|The sampler ended before it had finished"
+)
+mkdir "$work/held"
+python3 -c 'import sys
+with open(sys.argv[1], "wb") as f:
+    for at in range(1 << 28, (1 << 40) + 1, 1 << 28): f.seek(at - 1); f.write(b"\n")' \
+  "$work/held/held.txt"
+input=$(windows_path "$work/held/held.txt")
+# Whether a sampler reads it: under Wine the sampler is no child of the window's process.
+reading() { ps -eo comm=,args= | grep -F -- "$input" | grep -q '^lotrix '; }
+# As Windows' task manager does: a console program that a Unix signal kills leaves its console,
+# and with it Wine's server, running for good.
+end_samplers() { "$LOTRIX_WINE64" taskkill /F /IM lotrix.exe >/dev/null 2>&1; }
+for row in "${held[@]}"; do
+  IFS='|' read -r how ending said <<<"$row"
+  step "a run ended by $how" 40
+  start_window
+  run_with "$input" 3
+  for _ in $(seq "$(tenths 10)"); do reading && break; sleep 0.1; done
+  check "$how: Run starts the sampler" reading
+  eval "$ending"
+  if [ -n "$said" ]; then
+    window_named Lotrix "$main" >/dev/null && read_box Lotrix
+    check "$how: a box says \"$said\"" 'box_texts | grep -qF "$said"'
+    dismiss Lotrix "$main"
+    close_and_expect_end "$main"
+  else
+    check "$how: the window goes at once" 'gone "$main"'
+    expect_end "$how: the program ends with no box"
+  fi
+  check "$how: no sampler and no sample are left" '! reading && [ "$(ls -A "$work/held")" = held.txt ]'
+  reading && end_samplers  # left by a failed row
+done
+
 # At 144 dpi the window grows with the system's scale.
+step "the window at 144 dpi" 60
 set_dpi 144
 "$LOTRIX_WINE64" "$bin/lotrixGUI.exe" 2>>"$work/gui.log" &
 program=$!
