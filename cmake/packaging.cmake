@@ -28,7 +28,8 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME Lotrix-${PROJECT_VERSION}-win64)
   # The MSI is made from the same stripped files that the zip holds, once they are staged.
   find_program(LOTRIX_WIXL wixl)
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/make_msi.cmake)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/staged_modes.cmake
+                              ${CMAKE_CURRENT_LIST_DIR}/make_msi.cmake)
   set(CPACK_LOTRIX_WIXL ${LOTRIX_WIXL})
   set(CPACK_LOTRIX_WXS ${lotrix_packaging}/lotrix.wxs)
   set(CPACK_LOTRIX_ICON ${PROJECT_SOURCE_DIR}/src/resources/lotrix.ico)
@@ -99,7 +100,9 @@ encodings and UTF-16.")
   execute_process(COMMAND ${qtpaths} --query QT_INSTALL_PLUGINS OUTPUT_VARIABLE CPACK_LOTRIX_QT_PLUGINS
                   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   find_program(LOTRIX_PATCHELF patchelf)
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/make_bundle.cmake)
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/staged_modes.cmake
+                              ${CMAKE_CURRENT_LIST_DIR}/make_bundle.cmake)
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb_member_modes.cmake)
   set(CPACK_LOTRIX_PATCHELF ${LOTRIX_PATCHELF})
   set(CPACK_LOTRIX_OBJDUMP ${CMAKE_OBJDUMP})
   set(CPACK_LOTRIX_STRIP ${CMAKE_STRIP})

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The packages are the same bytes whoever builds them, wherever and whenever: this build's and
 # one made afresh in another folder (inside this one, so that nothing is left elsewhere), a
-# minute later, are compared byte for byte. (The MSI is left out: wixl gives every build a
-# product code of its own.)
+# minute later, under another umask, time zone and locale, are compared byte for byte. (The MSI
+# is left out: wixl gives every build a product code of its own.)
 #   reproducible_test.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -21,10 +21,11 @@ options=(-DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" -DBUILD_TESTING=OFF)
 toolchain=$(cache CMAKE_TOOLCHAIN_FILE)
 [ -n "$toolchain" ] && options+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
 mkdir -p "$other"
-cmake -S "$source" -B "$other" "${options[@]}" >"$other/configure.log" 2>&1 ||
+(umask 077 && TZ=Pacific/Kiritimati LC_ALL=C cmake -S "$source" -B "$other" "${options[@]}") \
+  >"$other/configure.log" 2>&1 ||
   { cat "$other/configure.log" >&2; exit 1; }
 first=$(package "$build") || exit 1
-second=$(package "$other") || exit 1
+second=$(umask 077 && TZ=Pacific/Kiritimati LC_ALL=C package "$other") || exit 1
 [ -n "$first" ] || { echo "FAIL: no package was made" >&2; exit 1; }
 failures=0
 for made in $first; do
