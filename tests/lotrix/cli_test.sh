@@ -80,7 +80,7 @@ run --help
 check "--help says where the sample goes" '[[ $status -eq 0 && $(cat "$work/out") == *"lines_sample30.txt"*"lines_sample30-2.txt"* ]]'
 check "--help says what a last line without an ending gets" '[[ $(cat "$work/out") == *"without an ending"* ]]'
 run --version
-check "--version" '[[ $status -eq 0 && $(cat "$work/out") == "lotrix 1.0.0" ]]'
+check "--version" '[[ $status -eq 0 && $(cat "$work/out") == "lotrix $LOTRIX_PROJECT_VERSION" ]]'
 
 # Files that cannot be used: status 1, one line naming the file, nothing written.
 run "$work/missing.txt" 3

@@ -51,6 +51,16 @@ if at >= 0:
 }
 check "the MSI records both programs with the version of the build, the one they carry" \
   '[ "$(listed lotrixGUI.exe)" = "$version.0" ] && [ "$(listed lotrix.exe)" = "$version.0" ] && [ "$(carried "$staged/lotrixGUI.exe")" = "$version.0" ] && [ "$(carried "$staged/lotrix.exe")" = "$version.0" ]'
+# The same version in each program's version record, as Explorer shows it, and in its manifest.
+versioned() {
+  local record
+  record=$(strings -el "$1") || return 1
+  [ "$(grep -A1 -x FileVersion <<<"$record" | tail -n 1)" = "$version" ] &&
+    [ "$(grep -A1 -x ProductVersion <<<"$record" | tail -n 1)" = "$version" ] &&
+    grep -aq "name=\"Lotrix\.${2}\" version=\"$version\.0\"" "$1"
+}
+check "and the same version in their records' texts and in their manifests" \
+  'versioned "$staged/lotrixGUI.exe" lotrixGUI && versioned "$staged/lotrix.exe" lotrix'
 language() { file_column "$1" 6; }
 check "and with a language, and no hash" \
   '[ "$(language lotrixGUI.exe)" = 1033 ] && [ "$(language lotrix.exe)" = 1033 ] && ! table MsiFileHash | cut -f1 | grep -qE "^lotrix(GUI)?\.exe$"'
