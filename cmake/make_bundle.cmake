@@ -19,7 +19,9 @@ file(MAKE_DIRECTORY "${root}/lib")
 # libgcc_s: a graphics driver loaded into the window (Mesa's, built on LLVM) needs the system's
 # own, often newer than ours, and a bundled one would be found first and break it; a system new
 # enough for our glibc has one new enough for us (the README names the versions). The X core,
-# fonts and OpenGL, which must match the system's server, configuration and drivers. libdbus-1:
+# fonts and OpenGL, which must match the system's server, configuration and drivers; so must
+# Wayland's client libraries, which the system's Mesa is built against (Debian 12's would shadow
+# a newer system's and break its EGL: an undefined wl_display_create_queue_with_name). libdbus-1:
 # it speaks to the system's own bus, and Debian's is linked with libsystemd and its compressors,
 # which other systems may not have.
 set(system_libraries
@@ -28,7 +30,7 @@ set(system_libraries
   "^libX11\\.so" "^libX11-xcb\\.so" "^libxcb\\.so"
   "^libfontconfig\\.so" "^libfreetype\\.so"
   "^libEGL\\.so" "^libGL\\.so" "^libGLX\\.so" "^libOpenGL\\.so"
-  "^libz\\.so" "^libdbus-1\\.so")
+  "^libz\\.so" "^libdbus-1\\.so" "^libwayland-(client|cursor|egl)\\.so")
 
 # The plugins a Widgets window needs: X11 and Wayland (with the desktop shell protocol and the
 # window frame drawn by the client where the compositor draws none, which Qt draws only once a

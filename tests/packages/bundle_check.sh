@@ -56,8 +56,9 @@ fi
 # says); each file needs a run path of its own for that, as the loader follows none on behalf of
 # another. (A system library that needs one of the bundle's, say the system's libXdmcp libbsd,
 # may take the system's copy: the loader says who asked first.)
-desktop='^(ld-linux-x86-64\.so\.2|lib(c|m|dl|pthread|rt|resolv|util)\.so\.[0-9]+|libstdc\+\+\.so\.6|libgcc_s\.so\.1|libX11(-xcb)?\.so\.[0-9]+|libxcb\.so\.1|libfontconfig\.so\.1|libfreetype\.so\.6|lib(EGL|GL|GLX|OpenGL)\.so\.[0-9]+|libz\.so\.1|libdbus-1\.so\.3)$'
+desktop='^(ld-linux-x86-64\.so\.2|lib(c|m|dl|pthread|rt|resolv|util)\.so\.[0-9]+|libstdc\+\+\.so\.6|libgcc_s\.so\.1|libX11(-xcb)?\.so\.[0-9]+|libxcb\.so\.1|libfontconfig\.so\.1|libfreetype\.so\.6|lib(EGL|GL|GLX|OpenGL)\.so\.[0-9]+|libz\.so\.1|libdbus-1\.so\.3|libwayland-(client|cursor|egl)\.so\.[0-9]+)$'
 mapfile -t elves < <(cd "$bundle" && find lotrix lotrixGUI lib plugins -type f | sort)
+check "the bundle leaves Wayland's client libraries to the system" '! ls "$bundle"/lib/libwayland-* 2>/dev/null'
 check "the bundle has Qt's libraries and the X11 and Wayland plugins" \
   '[ -f "$bundle/lib/libQt6Core.so.6" ] && [ -f "$bundle/plugins/platforms/libqxcb.so" ] && [ -f "$bundle/plugins/platforms/libqwayland-generic.so" ]'
 loader=$(ldd "$bundle/lotrix" | grep -oE '/[^ ]*/ld-linux[^ ]*' | head -n 1)
@@ -193,6 +194,8 @@ if command -v weston >/dev/null; then
   kill "$program" "$weston" 2>/dev/null
   wait "$program" "$weston" 2>/dev/null
   program=
+elif [ -n "${LOTRIX_WAYLAND_REQUIRED:-}" ]; then
+  check "weston is at hand to try the window on Wayland" false
 fi
 ((failures)) && { echo "--- the window's messages:" >&2; grep -v "^qt\.core" "$work/gui.log" >&2; }
 finish

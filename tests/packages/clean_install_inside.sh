@@ -15,6 +15,11 @@ apt_quiet() { apt-get -y -qq -o Dpkg::Use-Pty=0 "$@" >/tmp/apt.log 2>&1 || { cat
 apt_quiet update || exit 1
 apt_quiet install --no-install-recommends libx11-6 libx11-xcb1 libxcb1 libfontconfig1 libfreetype6 \
   libdbus-1-3 xkb-data fonts-dejavu-core libegl1 libgl1 libopengl0 xvfb xauth xdotool python3 man-db appstream || exit 1
+# Where the bundle is tried, a Wayland desktop too: the system's own Wayland libraries, and a
+# compositor to run the window in.
+if [ -n "$bundle" ]; then
+  apt_quiet install --no-install-recommends weston libwayland-client0 libwayland-cursor0 libwayland-egl1 || exit 1
+fi
 useradd --create-home "$user"
 as_user() { runuser -u "$user" -- env HOME=/home/$user TMPDIR=/tmp "$@"; }
 
@@ -26,7 +31,7 @@ if [ -n "$bundle" ]; then
   check "the system has no Qt before the bundle is tried" '! grep -qi qt <<<"$(dpkg-query -W -f="\${Package}\n")"'
   chmod a+r "$bundle"
   check "the portable bundle runs without Qt installed" \
-    'as_user bash /lotrix-test/packages/bundle_check.sh "$bundle"'
+    'as_user LOTRIX_WAYLAND_REQUIRED=1 bash /lotrix-test/packages/bundle_check.sh "$bundle"'
 fi
 
 # Installed as a user would: apt finds what the package depends on in this system's archive.
