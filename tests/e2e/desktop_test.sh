@@ -20,8 +20,14 @@ focus "$main"
 class=$(sed -n 's/^StartupWMClass=//p' "$e2e_dir/../../src/resources/lotrix.desktop.in")
 check "the window's class is the one its desktop entry names" \
   '[ -n "$class" ] && xprop -id "$main" WM_CLASS | grep -q ", \"$class\"\$"'
-check "the window has its icon, as the desktop reads it" \
-  'xprop -id "$main" _NET_WM_ICON | grep -q "Icon (48 x 48)"'
+has_icon() {  # (the property may come a moment after the window)
+  for _ in $(seq 30); do
+    xprop -id "$1" _NET_WM_ICON | grep -q "Icon (48 x 48)" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+check "the window has its icon, as the desktop reads it" 'has_icon "$main"'
 
 # The README's picture shows a path a user would have; then the real one is typed instead.
 shown='/home/ana/corpus/hits.txt'
@@ -53,8 +59,8 @@ type_text "$work/picked.txt"
 keys Return
 gone "$dialog"
 focus "$main"
-keys alt+r
-check "a run on the file picked with Browse, by Alt+R" 'dismiss information'
+keys Tab Tab space               # from Browse to Run
+check "a run on the file picked with Browse" 'dismiss information'
 check "its sample is of the picked file" '[ "$(lines_in "$work/picked_sample7.txt")" = 7 ]'
 
 # Enter in either field starts nothing.

@@ -88,6 +88,15 @@ TEST(ToolProcess, ReportsHowTheToolEnded) {
   exit = RunToEnd(*killed);
   EXPECT_TRUE(exit.signalled);
   EXPECT_EQ(exit.code, SIGKILL);
+
+  // A stop is the signal the sampler cleans up on.
+  fake::Apply({.delayMs = 20000});
+  auto stopped = ToolProcess::Start(lotrix::ApplicationFolder(), "x", 30);
+  ASSERT_TRUE(stopped);
+  stopped->Stop();
+  exit = RunToEnd(*stopped);
+  EXPECT_TRUE(exit.signalled);
+  EXPECT_EQ(exit.code, SIGTERM);
 #endif
 }
 

@@ -397,6 +397,7 @@ class Form1Test : public QObject {
       field->setText(QStringLiteral("untouched"));
       QMimeData data;
       data.setUrls(c.urls);
+      data.setText(c.urls.front().toString());  // as file managers offer it, a field's to take
       const QPointF at(c.target->width() / 2.0, c.target->height() / 2.0);
       QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
       QApplication::sendEvent(c.target, &enter);

@@ -216,9 +216,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && runAction_.Stop()) {
-    return;
-  }
+  if (event->key() == Qt::Key_Escape && runAction_.Stop()) return;
   QWidget::keyPressEvent(event);
 }
 
