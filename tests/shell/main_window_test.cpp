@@ -438,47 +438,6 @@ class Form1Test : public QObject {
                             .arg(box.screen.height())));
     QVERIFY(box.text.endsWith(QStringLiteral("/hits.txt: No such file or directory")));
   }
-
-  void closingOrEscapeDuringARunStopsTheSampler() {
-    // The sampler would run for 20 s. Escape stops it and the window says so; closing the
-    // window stops it and ends the program without a word.
-    for (const bool closing : {false, true}) {
-      fake::TempDir dir;
-      fake::Apply({.report = dir / "report", .delayMs = 20000, .says = "seed 1"});
-      MainWindow window;
-      window.show();
-      QVERIFY(QTest::qWaitForWindowActive(&window));
-      QSignalSpy ended(&window, &MainWindow::endRequested);
-      BoxAnswerer answerer;
-      QTimer::singleShot(300, &window, [&] {
-        if (closing) {
-          window.close();
-        } else {
-          QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-        }
-      });
-      QElapsedTimer clock;
-      clock.start();
-      Click(window, "Command2");
-      QVERIFY2(clock.elapsed() < 5000, QByteArray::number(clock.elapsed()));
-      const pid_t tool = std::stoi(fake::ReadReport(dir / "report")["pid"]);
-      QVERIFY(kill(tool, 0) != 0 && errno == ESRCH);
-      QCOMPARE(answerer.boxes.size(), closing ? 0 : 1);
-      if (!closing) {
-        QCOMPARE(answerer.boxes[0].text,
-                 QStringLiteral("The run was stopped. Nothing was written."));
-      }
-      QCOMPARE(ended.count(), closing ? 1 : 0);
-    }
-    // Escape with no run under way does nothing; the idle window's close ends the program.
-    MainWindow idle;
-    idle.show();
-    QSignalSpy idleEnded(&idle, &MainWindow::endRequested);
-    QTest::keyClick(&idle, Qt::Key_Escape);
-    QVERIFY(idle.isVisible());
-    idle.close();
-    QCOMPARE(idleEnded.count(), 1);
-  }
 };
 
 QTEST_MAIN(Form1Test)
