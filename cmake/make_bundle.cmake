@@ -105,12 +105,41 @@ foreach(plugin IN LISTS plugins)
   list(APPEND packages ${owner})
 endforeach()
 list(REMOVE_DUPLICATES packages)
+list(REMOVE_ITEM packages "")
+list(SORT packages)
+# Each package's version and the Debian source package it is built from, which is where its
+# source is to be had (the LGPL asks that it be named); and the licence texts that the notices
+# name in Debian's /usr/share/common-licenses, which other systems do not have.
+set(sources "The Debian packages of the bundled libraries, their versions, and the Debian source\n"
+            "packages they are built from (apt-get source SOURCE=VERSION, or\n"
+            "https://snapshot.debian.org/package/SOURCE/VERSION/). The licence texts the notices\n"
+            "name under /usr/share/common-licenses/ are in common-licenses/ here.\n\n")
+set(common)
 foreach(package IN LISTS packages)
-  if(package AND EXISTS "/usr/share/doc/${package}/copyright")
-    file(COPY_FILE "/usr/share/doc/${package}/copyright" "${root}/licenses/${package}")
-  elseif(package)
+  if(NOT EXISTS "/usr/share/doc/${package}/copyright")
     message(FATAL_ERROR "${package} has no copyright file in /usr/share/doc")
   endif()
+  file(COPY_FILE "/usr/share/doc/${package}/copyright" "${root}/licenses/${package}")
+  file(READ "/usr/share/doc/${package}/copyright" notice)
+  string(REGEX MATCHALL "/usr/share/common-licenses/[A-Za-z0-9.+_-]*[A-Za-z0-9+_-]" named "${notice}")
+  list(APPEND common ${named})
+  execute_process(
+    COMMAND dpkg-query -W "-f=\${Package} \${Version}: source \${source:Package} \${source:Version}\n"
+            ${package}
+    OUTPUT_VARIABLE line COMMAND_ERROR_IS_FATAL ANY)
+  list(APPEND sources "${line}")
+endforeach()
+string(CONCAT sources ${sources})
+file(WRITE "${root}/licenses/SOURCES" "${sources}")
+list(REMOVE_DUPLICATES common)
+file(MAKE_DIRECTORY "${root}/licenses/common-licenses")
+foreach(text IN LISTS common)
+  if(NOT EXISTS "${text}")
+    message(FATAL_ERROR "a licence notice names ${text}, which is not here to ship")
+  endif()
+  file(REAL_PATH "${text}" real)
+  get_filename_component(name "${text}" NAME)
+  file(COPY_FILE "${real}" "${root}/licenses/common-licenses/${name}")
 endforeach()
 file(COPY_FILE "${CPACK_RESOURCE_FILE_LICENSE}" "${root}/LICENSE")
 

@@ -42,6 +42,12 @@ check "the tarball lists its files in name order" \
 check "the programs, qt.conf, README and LICENSE are at its top" \
   '[ -x "$bundle/lotrixGUI" ] && [ -x "$bundle/lotrix" ] && [ -s "$bundle/qt.conf" ] && [ -s "$bundle/README" ] && [ -s "$bundle/LICENSE" ]'
 check "Qt's licence comes with Qt" 'ls "$bundle/licenses" | grep -q qt6core'
+# Every licence text a notice names comes too, and each library's source package is named.
+named=$(grep -sohE "/usr/share/common-licenses/[A-Za-z0-9.+_-]*[A-Za-z0-9+_-]" "$bundle"/licenses/* | sort -u)
+unshipped() { for text in $named; do [ -s "$bundle/licenses/common-licenses/${text##*/}" ] || echo "$text"; done; }
+check "the licence texts the notices name come too: $(unshipped)" '[ -n "$named" ] && [ -z "$(unshipped)" ]'
+check "each library's version and source package are named" \
+  'grep -q "^libqt6core6 6[^ ]*: source qt6-base 6" "$bundle/licenses/SOURCES"'
 glibc=$(sed -n 's/.*glibc \([0-9][0-9.]*[0-9]\) or later.*/\1/p' "$bundle/README")
 check "the README says which glibc it needs" '[ -n "$glibc" ]'
 if command -v objdump >/dev/null; then
