@@ -34,8 +34,10 @@ foreach(flag -fstack-clash-protection -fcf-protection)
   endif()
 endforeach()
 # A packager who chose a level of checked functions (Debian 13 builds with 3) keeps it: a second
-# definition would only redefine it, with a warning for every file.
-if("${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${CMAKE_BUILD_TYPE}} $ENV{CPPFLAGS}" MATCHES "_FORTIFY_SOURCE")
+# definition would only redefine it, with a warning for every file. (CMake passes no CPPFLAGS:
+# Debian's helpers put them in CXXFLAGS.)
+string(TOUPPER "${CMAKE_BUILD_TYPE}" type)
+if("${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${type}}" MATCHES "_FORTIFY_SOURCE")
   set(hardening_definitions)
 endif()
 add_compile_options(${hardening_compile})

@@ -13,14 +13,16 @@ endfunction()
 
 # PROGRAM as a desktop entry's Exec key holds it: in double quotes where it has a character
 # that the entry's rules reserve (a space, a quote, ...), with ", `, $ and \ escaped inside
-# them; then every \ doubled, as any string value of the entry has it, and % written %%, which
-# is no field code.
+# them; then every \ doubled and a tab or line break written \t or \n, as any string value of
+# the entry has it, and % written %%, which is no field code.
 function(lotrix_desktop_exec program result)
   if(program MATCHES "[] \t\n\"'\\><~|&;$*?#()`[]")
     string(REGEX REPLACE "([\"`$\\])" "\\\\\\1" program "${program}")
     set(program "\"${program}\"")
   endif()
   string(REPLACE "\\" "\\\\" program "${program}")
+  string(REPLACE "\t" "\\t" program "${program}")
+  string(REPLACE "\n" "\\n" program "${program}")
   string(REPLACE "%" "%%" program "${program}")
   set(${result} "${program}" PARENT_SCOPE)
 endfunction()

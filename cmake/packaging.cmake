@@ -17,6 +17,10 @@ string(REGEX REPLACE ".*>  " "" changelog_date "${signature}")
 execute_process(COMMAND date -u -d "${changelog_date}" +%s OUTPUT_VARIABLE CPACK_LOTRIX_EPOCH
                 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/package_time.cmake)
+set(lotrix_epoch ${CPACK_LOTRIX_EPOCH})
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(lotrix_epoch $ENV{SOURCE_DATE_EPOCH})
+endif()
 
 if(WIN32)
   # Windows readers get CR LF text.
@@ -50,7 +54,9 @@ else()
   if(LOTRIX_HELP2MAN)
     add_custom_command(
       OUTPUT ${PROJECT_BINARY_DIR}/lotrix.1.gz
-      COMMAND ${LOTRIX_HELP2MAN} --no-info --no-discard-stderr
+      # (Its date is the packages' one, not the day of the build.)
+      COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${lotrix_epoch}
+              ${LOTRIX_HELP2MAN} --no-info --no-discard-stderr
               --name "draw a fair random sample of lines from a text file"
               --include ${lotrix_packaging}/lotrix.h2m --output lotrix.1 $<TARGET_FILE:lotrix>
       COMMAND gzip -9nf lotrix.1
