@@ -14,8 +14,9 @@ fail() {
   failures=$((failures + 1))
 }
 
-# As a package installs it, and into a home folder, whose name may hold a space.
-for prefix in /usr /home/ana/.local "/home/ana/Ana Maria/.local"; do
+# As a package installs it, and into a home folder, whose name may hold characters that the
+# desktop entry must quote or escape; each with its entry's Exec line.
+while IFS='|' read -r -u 3 prefix exec; do
   root=$work/root
   DESTDIR=$root cmake --install "$build" --prefix "$prefix" >/dev/null || fail "$prefix: install failed"
   home=$root$prefix/libexec/lotrix
@@ -27,8 +28,6 @@ for prefix in /usr /home/ana/.local "/home/ana/Ana Maria/.local"; do
   done
   entry=$root$prefix/share/applications/lotrix.desktop
   # By its full path: a menu started before ~/.local/bin came onto PATH still finds it.
-  exec=$prefix/bin/lotrixGUI
-  [[ $prefix == *' '* ]] && exec="\"$exec\""
   grep -qxF "Exec=$exec" "$entry" || fail "the desktop entry does not start $exec"
   ! command -v desktop-file-validate >/dev/null || desktop-file-validate "$entry" ||
     fail "the desktop entry for $prefix is not valid"
@@ -39,12 +38,20 @@ for prefix in /usr /home/ana/.local "/home/ana/Ana Maria/.local"; do
   for size in 16 32 48; do
     [ -s "$root$prefix/share/icons/hicolor/${size}x$size/apps/lotrix.png" ] || fail "no ${size}px icon"
   done
-  # Nothing is left: no file and no link (the bin/ links were once left behind, dangling).
+  # Nothing is left: no file and no link (the bin/ links were once left behind, dangling); a
+  # folder that holds a file of someone else's stays, with it.
+  touch "$home/theirs"
   DESTDIR=$root cmake --build "$build" --target uninstall >/dev/null || fail "$prefix: uninstall failed"
-  left=$(find "$root" ! -type d -o -name lotrix)
+  rm "$home/theirs" || fail "uninstall took a file it had not installed"
+  left=$(find "$root" ! -type d -o -name lotrix ! -path "$home")
   [ -z "$left" ] || fail "uninstall left $left"
   rm -rf "$root"
-done
+done 3<<'EOF'
+/usr|/usr/bin/lotrixGUI
+/home/ana/.local|/home/ana/.local/bin/lotrixGUI
+/home/ana/Ana Maria/.local|"/home/ana/Ana Maria/.local/bin/lotrixGUI"
+/home/ana/50% $off/.local|"/home/ana/50%% \\$off/.local/bin/lotrixGUI"
+EOF
 
 # Distribution build macros pass absolute install folders: the link still leads to the program,
 # by the path from bin/ to it.

@@ -42,6 +42,8 @@ hardened() {  # (read whole first: grep -q would stop early, a broken pipe under
     grep -q BIND_NOW <<<"$headers" && grep -q " __stack_chk_fail@" <<<"$symbols" &&
     grep -qE " __[a-z]+_chk@" <<<"$symbols"
 }
+check "folders and programs 0755, other files 0644, whatever the builder's umask" \
+  '! dpkg-deb -c "$deb" | grep -vE "^(drwxr-xr-x|-rw-r--r--|-rwxr-xr-x|lrwxrwxrwx) "'
 for program in lotrix lotrixGUI; do
   check "$program is hardened" 'hardened "$work/root/usr/libexec/lotrix/$program"'
 done
