@@ -192,11 +192,8 @@ Notice FailureNotice(const ToolExit& exit, std::size_t width) {
 RunAction::RunAction(std::string toolFolder) : toolFolder_(std::move(toolFolder)) {}
 
 bool RunAction::Stop() {
-  for (ToolProcess* tool : running_) {
-    if (std::find(stopped_.begin(), stopped_.end(), tool) == stopped_.end()) {
-      tool->Stop();
-      stopped_.push_back(tool);
-    }
+  for (Running& run : running_) {
+    if (!std::exchange(run.stopped, true)) run.tool->Stop();
   }
   return !running_.empty();
 }
@@ -261,10 +258,13 @@ void RunAction::Run(RunHost& host) {
     }
     return more;
   });
-  running_.push_back(&*tool);
+  running_.push_back({&*tool});
   if (running_.size() == 1) host.SetBusy(true);
   Wait(host, *tool);
-  std::erase(running_, &*tool);
+  const auto own = std::find_if(running_.begin(), running_.end(),
+                                [&tool](const Running& run) { return run.tool == &*tool; });
+  const bool stopped = own->stopped;
+  running_.erase(own);
   if (running_.empty()) host.SetBusy(false);
   errors.reset();
   reports.reset();
@@ -275,7 +275,6 @@ void RunAction::Run(RunHost& host) {
   // that stopped in between was ended before it had written anything, whatever its status says.
   // A sampler that reports nothing at all (an older one) is taken at its status.
   const bool finished = report.written || !report.seed;
-  const bool stopped = std::erase(stopped_, &*tool) > 0;
   if (stopped && !report.written) {
     if (!endRequested_) host.ShowNotice(StoppedNotice());
     return;

@@ -115,9 +115,13 @@ class RunAction {
   void Wait(RunHost& host, ToolProcess& tool);
 
   std::string toolFolder_;
-  std::vector<ToolProcess*> running_;  // the tools of the runs waiting, innermost last
-  std::vector<ToolProcess*> stopped_;  // of those, the ones Stop() ended
-  int underWay_ = 0;                   // runs that have not returned yet, nested ones included
+  // The tools of the runs waiting, innermost last, and whether Stop() ended each.
+  struct Running {
+    ToolProcess* tool;
+    bool stopped = false;
+  };
+  std::vector<Running> running_;
+  int underWay_ = 0;  // runs that have not returned yet, nested ones included
   bool endRequested_ = false;
   unsigned long waitTurns_ = 0;
 };
