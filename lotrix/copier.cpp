@@ -78,7 +78,7 @@ std::optional<Error> LineCopier::Load(std::uint64_t at, std::size_t size, std::s
 }
 
 std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
-                                const TextFormat& format, const LineScanner& stream,
+                                const TextFormat& format, const std::string& lastEnding,
                                 OutputFile& output) {
   // Walks the lines put by, handing the chosen ones' bytes straight to the output.
   struct Copy final : LineVisitor {
@@ -102,23 +102,26 @@ std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
     }
   } copy(chosen, output);
   LineScanner scanner(format, 0, copy, true);
-  Spill& lines = draw.Lines();
+  if (auto error = FeedSpill(draw.Lines(), scanner, copy.error)) return error;
+  // Only the input's last line can lack an ending (or end in a stray byte): it gets what the
+  // input's scan says. It is the last line put by if it was put by at all.
+  if (copy.last + 1 == scanner.Lines() && !scanner.EndsWithNewline()) {
+    return output.Write(lastEnding.data(), lastEnding.size());
+  }
+  return std::nullopt;
+}
+
+std::optional<Error> FeedSpill(Spill& spill, LineScanner& scanner,
+                               const std::optional<Error>& failure) {
   IoBuffer buffer(kChunk);
-  for (std::uint64_t at = 0; at < lines.Size() && !copy.error;) {
-    auto got = lines.ReadAt(at, buffer.data(), buffer.size());
+  for (std::uint64_t at = 0; at < spill.Size() && !failure;) {
+    auto got = spill.ReadAt(at, buffer.data(), buffer.size());
     if (!got) return got.error();
     if (*got == 0) return Spill::CameBackShort();
     scanner.Feed(buffer.data(), *got);
     at += *got;
   }
-  if (copy.error) return copy.error;
-  // Only the input's last line can lack an ending (or end in a stray byte): it gets what the
-  // input's scan says. It is the last line put by if it was put by at all.
-  if (copy.last + 1 == scanner.Lines() && !scanner.EndsWithNewline()) {
-    const std::string ending = stream.LastLineEnding();
-    return output.Write(ending.data(), ending.size());
-  }
-  return std::nullopt;
+  return failure;
 }
 
 }  // namespace lotrix

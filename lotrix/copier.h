@@ -43,11 +43,15 @@ class LineCopier {
   std::size_t windowSize_ = 0;
 };
 
-// Copies the lines of a stream's sample out of the lines its draw put by. `stream` is the scan
-// of the stream itself, which tells the ending a last line without one gets.
+// Copies the lines of a stream's sample out of the lines its draw put by. `lastEnding` is what
+// the stream's last line gets where it has no ending (LineScanner::LastLineEnding()).
 std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
-                                const TextFormat& format, const LineScanner& stream,
+                                const TextFormat& format, const std::string& lastEnding,
                                 OutputFile& output);
+
+// Feeds all that `spill` holds to `scanner`; stops early once `failure` holds an error.
+std::optional<Error> FeedSpill(Spill& spill, LineScanner& scanner,
+                               const std::optional<Error>& failure);
 
 // An input that changed between two reads of it.
 Error Changed(const InputFile& input);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 
 #include "reader.h"
 
@@ -16,7 +17,7 @@ Error Changed(const InputFile& input) {
 // is read again only once one of them may be replaced: until then nothing is kept per line, and
 // a sample of all lines never needs it.
 Expected<std::vector<std::uint64_t>> FirstStarts(InputFile& input, const TextFormat& format,
-                                                 std::uint64_t count) {
+                                                 std::uint64_t body, std::uint64_t count) {
   struct Collect final : LineVisitor {
     std::vector<std::uint64_t> starts;
     std::uint64_t count = 0;
@@ -28,7 +29,7 @@ Expected<std::vector<std::uint64_t>> FirstStarts(InputFile& input, const TextFor
   } collect;
   collect.count = count;
   collect.starts.reserve(count);
-  LineScanner scanner(format, format.markSize, collect, false);
+  LineScanner scanner(format, body, collect, false);
   IoBuffer buffer(kChunk);
   while (collect.starts.size() < count) {
     auto got = input.ReadAt(scanner.Offset(), buffer.data(), buffer.size());
@@ -90,7 +91,7 @@ Expected<std::vector<std::uint64_t>> FileDraw::Starts() {
 }
 
 bool FileDraw::Fill() {
-  auto starts = FirstStarts(input_, format_, reservoir_.Size());
+  auto starts = FirstStarts(input_, format_, body_, reservoir_.Size());
   if (!starts) {
     error_ = starts.error();
     return false;
@@ -179,6 +180,36 @@ Expected<std::uint64_t> StreamDraw::Chosen::Following(std::uint64_t line) {
     line = (byte + 1) * 8;
   }
   return Reservoir::kNever;
+}
+
+ChanceDraw::ChanceDraw(Random& random, double chance, OutputFile& output,
+                       std::function<std::optional<Error>()> before)
+    : random_(random),
+      chance_(chance),
+      logMiss_(chance > 0.0 && chance < 1.0 ? LogOneMinus(chance) : 0.0),
+      output_(output),
+      before_(std::move(before)) {
+  next_ = After(Reservoir::kNever);
+}
+
+std::uint64_t ChanceDraw::After(std::uint64_t line) {
+  const std::uint64_t first = line + 1;  // 0 after kNever
+  if (chance_ >= 1.0) return first;
+  if (chance_ <= 0.0) return Reservoir::kNever;
+  // The lines passed over before the next one kept: floor(log U / log(1 - p)).
+  const double passed = std::floor(Log(random_.Uniform()) / logMiss_);
+  if (!(passed < 9.0e18)) return Reservoir::kNever;
+  const auto step = static_cast<std::uint64_t>(passed);
+  return first > Reservoir::kNever - 1 - step ? Reservoir::kNever : first + step;
+}
+
+void ChanceDraw::Start(std::uint64_t) {
+  if (kept_++ == 0 && before_) error_ = before_();
+  next_ = After(next_);
+}
+
+void ChanceDraw::Bytes(const char* data, std::size_t size) {
+  if (!error_) error_ = output_.Write(data, size);
 }
 
 }  // namespace lotrix

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -9,6 +10,8 @@
 #include "error.h"
 #include "input.h"
 #include "line_scanner.h"
+#include "output.h"
+#include "random.h"
 #include "reservoir.h"
 #include "spill.h"
 #include "text.h"
@@ -16,11 +19,11 @@
 namespace lotrix {
 
 // Chooses lines of a file as its scan goes by, noting where each chosen line starts; they are
-// read again afterwards.
+// read again afterwards. The lines drawn from start at `body`.
 class FileDraw final : public LineVisitor {
  public:
-  FileDraw(InputFile& input, const TextFormat& format, Reservoir& reservoir)
-      : input_(input), format_(format), reservoir_(reservoir) {}
+  FileDraw(InputFile& input, const TextFormat& format, Reservoir& reservoir, std::uint64_t body)
+      : input_(input), format_(format), reservoir_(reservoir), body_(body) {}
 
   std::uint64_t Wanted() override { return error_ ? Reservoir::kNever : reservoir_.Wanted(); }
   void Start(std::uint64_t offset) override;
@@ -38,6 +41,7 @@ class FileDraw final : public LineVisitor {
   InputFile& input_;
   const TextFormat& format_;
   Reservoir& reservoir_;
+  std::uint64_t body_;
   std::vector<std::uint64_t> starts_;
   std::optional<Error> error_;
 };
@@ -88,6 +92,56 @@ class StreamDraw final : public LineVisitor {
   Spill slots_;  // the slot each line after the first ones took, as 8 bytes
   std::uint64_t filled_ = 0;
   std::uint64_t replacements_ = 0;
+  std::optional<Error> error_;
+};
+
+// Keeps each line by itself with probability `chance`, writing it out as it goes by: one pass,
+// nothing held. The gap to the next line kept is drawn at once (geometric), so draws grow with
+// the lines kept, not with those read.
+class ChanceDraw final : public LineVisitor {
+ public:
+  // `before` is called ahead of the first line written.
+  ChanceDraw(Random& random, double chance, OutputFile& output,
+             std::function<std::optional<Error>()> before);
+
+  std::uint64_t Wanted() override { return error_ ? Reservoir::kNever : next_; }
+  void Start(std::uint64_t offset) override;
+  void Bytes(const char* data, std::size_t size) override;
+
+  const std::optional<Error>& Failure() const { return error_; }
+  std::uint64_t Kept() const { return kept_; }
+
+ private:
+  // The next line kept after line `line` (or from the first, for kNever).
+  std::uint64_t After(std::uint64_t line);
+
+  Random& random_;
+  double chance_;
+  double logMiss_;  // log(1 - chance)
+  OutputFile& output_;
+  std::function<std::optional<Error>()> before_;
+  std::uint64_t next_;
+  std::uint64_t kept_ = 0;
+  std::optional<Error> error_;
+};
+
+// Puts every line by, in order: a stream that must be counted before it is drawn from.
+class KeepAll final : public LineVisitor {
+ public:
+  explicit KeepAll(std::size_t inMemory) : lines_(inMemory) {}
+
+  std::uint64_t Wanted() override { return error_ ? Reservoir::kNever : count_; }
+  void Start(std::uint64_t) override { ++count_; }
+  void Bytes(const char* data, std::size_t size) override {
+    if (!error_) error_ = lines_.Append(data, size);
+  }
+
+  const std::optional<Error>& Failure() const { return error_; }
+  Spill& Lines() { return lines_; }
+
+ private:
+  Spill lines_;
+  std::uint64_t count_ = 0;
   std::optional<Error> error_;
 };
 

@@ -24,6 +24,7 @@ class Expected {
 
   explicit operator bool() const { return std::holds_alternative<T>(state_); }
   T& operator*() { return std::get<T>(state_); }
+  const T& operator*() const { return std::get<T>(state_); }
   T* operator->() { return &std::get<T>(state_); }
   const T* operator->() const { return &std::get<T>(state_); }
   const Error& error() const { return std::get<Error>(state_); }

@@ -54,6 +54,8 @@ class LineScanner {
     return Ending();
   }
   std::uint64_t Offset() const { return offset_; }
+  // Whether the last line seen was taken and has had no ending yet: the text ended inside it.
+  bool Capturing() const { return capturing_; }
 
  private:
   void NoteFirstEnding(const char* data, std::size_t size);

@@ -36,8 +36,20 @@ class Reader {
   // How many bytes a line of the first piece takes on average; 0 if it holds no newline.
   double LineLengthGuess() const;
 
-  // Feeds all the text, behind the byte-order mark, to `scanner`; stops early once `failure`
-  // (which the scanner's visitor may set) holds an error.
+  // Where the text not yet fed starts in the input.
+  std::uint64_t Offset() const { return done_ - got_ + begin_; }
+
+  // The first lines of a text, read past before the rest is fed.
+  struct Head {
+    std::uint64_t lines = 0;  // fewer than asked where the text holds no more
+    std::string ending;       // what its last line needs where the text ends without one
+  };
+  // Hands the first `count` lines to `keep`, each with its ending.
+  Expected<Head> Skip(std::uint64_t count,
+                      const std::function<void(const char*, std::size_t)>& keep);
+
+  // Feeds all the text not yet fed, behind the byte-order mark, to `scanner`; stops early once
+  // `failure` (which the scanner's visitor may set) holds an error.
   std::optional<Error> FeedAll(LineScanner& scanner, const std::optional<Error>& failure);
 
  private:
@@ -49,6 +61,7 @@ class Reader {
   Progress progress_;
   IoBuffer buffer_;
   std::size_t got_ = 0;
+  std::size_t begin_ = 0;  // the first byte of the buffer not yet fed
   std::uint64_t done_ = 0;
   TextFormat format_;
   std::string mark_;

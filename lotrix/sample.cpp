@@ -9,7 +9,9 @@
 
 #include "copier.h"
 #include "draw.h"
+#include "head.h"
 #include "input.h"
+#include "joined.h"
 #include "line_scanner.h"
 #include "output.h"
 #include "random.h"
@@ -20,22 +22,41 @@
 namespace lotrix {
 namespace {
 
+// Writes the sample's head and, of the lines a stream's draw put by, those `chosen`: `written` of
+// the `lines` drawn from.
+Expected<SampleReport> WriteChosen(StreamDraw& draw, Expected<StreamDraw::Chosen>& chosen,
+                                   const TextFormat& format, std::uint64_t lines,
+                                   std::uint64_t written, const std::string& lastEnding, Head& head,
+                                   OutputFile& output) {
+  if (!chosen) return chosen.error();
+  if (written > 0 || head.Lines() > 0) {
+    if (auto error = head.Write(output)) return *error;
+  }
+  if (written > 0) {
+    if (auto error = CopyChosen(draw, *chosen, format, lastEnding, output)) return *error;
+  }
+  return SampleReport{lines, written, head.Lines(), {}};
+}
+
 // A file is read twice: a scan that notes where the chosen lines start, then a copy of them.
 // Between the two it must not change.
 Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& reader,
-                                  Reservoir& reservoir) {
+                                  Reservoir& reservoir, Head& head) {
   const TextFormat& format = reader.Format();
-  FileDraw draw(input, format, reservoir);
-  LineScanner scan(format, format.markSize, draw, false);
+  const std::uint64_t body = reader.Offset();
+  FileDraw draw(input, format, reservoir, body);
+  LineScanner scan(format, body, draw, false);
   if (auto error = reader.FeedAll(scan, draw.Failure())) return *error;
   if (scan.Offset() != input.Size()) return Changed(input);
 
   const std::uint64_t written = std::min(scan.Lines(), reservoir.Size());
+  if (written > 0 || head.Lines() > 0) {
+    if (auto error = head.Write(output)) return *error;
+  }
   if (written > 0) {
-    if (auto error = output.Write(reader.Mark().data(), reader.Mark().size())) return *error;
     LineCopier copier(input, output, format, scan);
     if (written == scan.Lines()) {
-      if (auto error = copier.Rest(format.markSize)) return *error;
+      if (auto error = copier.Rest(body)) return *error;
     } else {
       auto starts = draw.Starts();
       if (!starts) return starts.error();
@@ -43,7 +64,7 @@ Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& 
     }
   }
   if (!input.Unchanged()) return Changed(input);
-  return SampleReport{scan.Lines(), written, {}};
+  return SampleReport{scan.Lines(), written, head.Lines(), {}};
 }
 
 // A stream is read once; the lines that may be the sample are put by as it goes. So is a file
@@ -51,10 +72,10 @@ Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& 
 // was put by could not be kept, which a file survives by being read twice instead.
 std::optional<Expected<SampleReport>> SampleOnce(OutputFile& output, Reader& reader,
                                                  Reservoir& reservoir, std::size_t inMemory,
-                                                 InputFile* file) {
+                                                 InputFile* file, Head& head) {
   const TextFormat& format = reader.Format();
   StreamDraw draw(reservoir, inMemory);
-  LineScanner scan(format, format.markSize, draw, true);
+  LineScanner scan(format, reader.Offset(), draw, true);
   if (auto error = reader.FeedAll(scan, draw.Failure())) {
     if (draw.Failure() && file) return std::nullopt;
     return *error;
@@ -62,15 +83,11 @@ std::optional<Expected<SampleReport>> SampleOnce(OutputFile& output, Reader& rea
   if (file && scan.Offset() != file->Size()) return Changed(*file);
   auto chosen = draw.Choose();
   if (!chosen && file) return std::nullopt;
-  if (!chosen) return chosen.error();
-
-  const std::uint64_t written = std::min(scan.Lines(), reservoir.Size());
-  if (written > 0) {
-    if (auto error = output.Write(reader.Mark().data(), reader.Mark().size())) return *error;
-    if (auto error = CopyChosen(draw, *chosen, format, scan, output)) return *error;
-  }
-  if (file && !file->Unchanged()) return Changed(*file);
-  return SampleReport{scan.Lines(), written, {}};
+  auto report =
+      WriteChosen(draw, chosen, format, scan.Lines(), std::min(scan.Lines(), reservoir.Size()),
+                  scan.LastLineEnding(), head, output);
+  if (report && file && !file->Unchanged()) return Changed(*file);
+  return report;
 }
 
 // Whether a file's chosen lines are likely to take at most `budget` bytes: about
@@ -86,16 +103,118 @@ bool WorthReadingOnce(const InputFile& input, const Reader& reader, std::uint64_
   return n * (1.0 + std::log(lines / n)) * length <= static_cast<double>(budget);
 }
 
-Expected<OutputFile> OpenOutput(const SampleRequest& request, const InputFile& input) {
+// The lines a file holds from where `reader` is on.
+Expected<std::uint64_t> CountLines(InputFile& input, Reader& reader) {
+  struct None final : LineVisitor {
+    std::uint64_t Wanted() override { return Reservoir::kNever; }
+    void Start(std::uint64_t) override {}
+    void Bytes(const char*, std::size_t) override {}
+  } none;
+  const std::optional<Error> never;
+  LineScanner scan(reader.Format(), reader.Offset(), none, false);
+  if (auto error = reader.FeedAll(scan, never)) return *error;
+  if (scan.Offset() != input.Size()) return Changed(input);
+  return scan.Lines();
+}
+
+// One input, drawn from by count or share, with nothing added to its lines: a file is read where
+// its chosen lines lie, as that is fastest.
+Expected<SampleReport> SampleAlone(const SampleRequest& request, InputFile& input,
+                                   OutputFile& output) {
+  if (auto error = input.AwaitWriter()) return *error;
+  Head head(request.spillAfter);
+  // A reader from the start of the input, past the header.
+  const auto start = [&](bool keep) -> Expected<Reader> {
+    auto reader = Reader::Start(input, request.progress);
+    if (!reader) return reader;
+    if (auto error = head.Skip(*reader, request.header, keep)) return *error;
+    return reader;
+  };
+  auto reader = start(true);
+  if (!reader) return reader.error();
+  std::uint64_t size = request.size.count;
+  if (request.size.kind == SampleSize::Kind::kShare) {
+    // A share of a file is a count, once the file has been counted.
+    auto lines = CountLines(input, *reader);
+    if (!lines) return lines.error();
+    size = request.size.Of(*lines);
+    input.Rewind();
+    reader = start(false);
+    if (!reader) return reader.error();
+  }
+
+  Random random(request.seed);
+  Reservoir reservoir(size, random);
+  std::optional<Expected<SampleReport>> report;
+  if (input.IsStream()) {
+    report = SampleOnce(output, *reader, reservoir, request.spillAfter, nullptr, head);
+  } else if (WorthReadingOnce(input, *reader, size, request.captureUpTo)) {
+    report = SampleOnce(output, *reader, reservoir, request.spillAfter, &input, head);
+  }
+  if (report) return *report;
+  // Read twice, from the start, drawing again from the same seed.
+  input.Rewind();
+  Random again(request.seed);
+  Reservoir fresh(size, again);
+  auto scan = start(false);
+  if (!scan) return scan.error();
+  return SampleFile(input, output, *scan, fresh, head);
+}
+
+// Several inputs, or lines with their input's name, or a draw that needs a stream counted first
+// or that takes each line by chance: the lines go by once, as one stream.
+Expected<SampleReport> SampleJoined(const SampleRequest& request, std::vector<InputFile>& inputs,
+                                    OutputFile& output) {
+  Head head(request.spillAfter);
+  const Joining joining{request.header, request.withName, request.progress};
+  Random random(request.seed);
+  if (request.size.kind == SampleSize::Kind::kProbability) {
+    ChanceDraw draw(random, request.size.probability, output, [&] { return head.Write(output); });
+    const auto joined = FeedJoined(inputs, joining, head, draw, draw.Failure());
+    if (!joined) return joined.error();
+    if (head.Lines() > 0) {
+      if (auto error = head.Write(output)) return *error;
+    }
+    return SampleReport{joined->lines, draw.Kept(), head.Lines(), {}};
+  }
+  if (request.size.kind == SampleSize::Kind::kShare) {
+    // Put by whole, and counted, before it is drawn from as a stream of its own.
+    KeepAll all(request.spillAfter);
+    const auto joined = FeedJoined(inputs, joining, head, all, all.Failure());
+    if (!joined) return joined.error();
+    Reservoir reservoir(request.size.Of(joined->lines), random);
+    StreamDraw draw(reservoir, request.spillAfter);
+    LineScanner scan(joined->format, 0, draw, true);
+    if (auto error = FeedSpill(all.Lines(), scan, draw.Failure())) return *error;
+    auto chosen = draw.Choose();
+    return WriteChosen(draw, chosen, joined->format, joined->lines,
+                       std::min(joined->lines, reservoir.Size()), {}, head, output);
+  }
+  Reservoir reservoir(request.size.count, random);
+  StreamDraw draw(reservoir, request.spillAfter);
+  const auto joined = FeedJoined(inputs, joining, head, draw, draw.Failure());
+  if (!joined) return joined.error();
+  auto chosen = draw.Choose();
+  return WriteChosen(draw, chosen, joined->format, joined->lines,
+                     std::min(joined->lines, reservoir.Size()), {}, head, output);
+}
+
+Expected<OutputFile> OpenOutput(const SampleRequest& request,
+                                const std::vector<InputFile>& inputs) {
   // A stream has no place of its own to put a file beside (and /dev/stdin_sample5 would be a
-  // file in /dev): its sample goes where its lines came from, the terminal or the pipe.
-  if (request.output.empty() && !input.IsRegular()) return OutputFile::Replacing("-");
+  // file in /dev): its sample goes where its lines came from, the terminal or the pipe. Nor has
+  // a sample of several inputs.
+  if (request.output.empty() && (inputs.size() > 1 || !inputs.front().IsRegular())) {
+    return OutputFile::Replacing("-");
+  }
   if (request.output.empty()) {
-    return OutputFile::New([first = DefaultOutputPath(request.input, request.size)](
+    return OutputFile::New([first = DefaultOutputPath(request.inputs.front(), request.size)](
                                unsigned number) { return NumberedPath(first, number); });
   }
-  if (request.output != "-" && input.IsSameFile(request.output)) {
-    return Error{request.output, "is the input file; the sample must go elsewhere"};
+  for (const InputFile& input : inputs) {
+    if (request.output != "-" && input.IsSameFile(request.output)) {
+      return Error{request.output, "is an input file; the sample must go elsewhere"};
+    }
   }
   return OutputFile::Replacing(request.output);
 }
@@ -110,8 +229,28 @@ std::string WithSuffix(const std::string& path, const std::string& suffix) {
 
 }  // namespace
 
-std::string DefaultOutputPath(const std::string& input, std::uint64_t size) {
-  return WithSuffix(input, "_sample" + std::to_string(size));
+std::uint64_t SampleSize::Of(std::uint64_t lines) const {
+  if (kind != Kind::kShare) return count;
+  // lines * share / kWhole, rounded half up, in 64 bits: share is below 2^37 and the remainder
+  // below 2^27.
+  const std::uint64_t whole = lines / kWhole, rest = lines % kWhole;
+  if (share != 0 && whole > (UINT64_MAX - 1) / share) return UINT64_MAX;
+  return whole * share + (rest * share + kWhole / 2) / kWhole;
+}
+
+std::string SampleSize::Name() const {
+  switch (kind) {
+    case Kind::kShare:
+      return text;
+    case Kind::kProbability:
+      return "p" + text;
+    default:
+      return std::to_string(count);
+  }
+}
+
+std::string DefaultOutputPath(const std::string& input, const SampleSize& size) {
+  return WithSuffix(input, "_sample" + size.Name());
 }
 
 std::string NumberedPath(const std::string& path, unsigned number) {
@@ -121,41 +260,32 @@ std::string NumberedPath(const std::string& path, unsigned number) {
 }
 
 Expected<SampleReport> Sample(const SampleRequest& request) {
-  auto input = InputFile::Open(request.input);
-  if (!input) return input.error();
+  std::vector<InputFile> inputs;
+  inputs.reserve(request.inputs.size());
+  for (const std::string& path : request.inputs) {
+    auto input = InputFile::Open(path);
+    if (!input) return input.error();
+    inputs.push_back(std::move(*input));
+  }
   // Before the input is read: a place the sample cannot go fails at once, not after a scan.
-  auto output = OpenOutput(request, *input);
-  if (!output && request.output.empty() && input->IsStream()) {
+  auto output = OpenOutput(request, inputs);
+  if (!output && request.output.empty() && inputs.front().IsStream()) {
     // A folder under /proc takes no files: the user has to say where the sample goes.
     return Error{output.error().path, output.error().reason + "; name the output with -o"};
   }
   if (!output) return output.error();
-  if (auto error = input->AwaitWriter()) return *error;
 
-  Random random(request.seed);
-  Reservoir reservoir(request.size, random);
-  auto reader = Reader::Start(*input, request.progress);
-  if (!reader) return reader.error();
-  std::optional<Expected<SampleReport>> report;
-  if (input->IsStream()) {
-    report = SampleOnce(*output, *reader, reservoir, request.spillAfter, nullptr);
-  } else if (WorthReadingOnce(*input, *reader, request.size, request.captureUpTo)) {
-    report = SampleOnce(*output, *reader, reservoir, request.spillAfter, &*input);
-  }
-  if (!report) {
-    // Read twice, from the start, drawing again from the same seed.
-    input->Rewind();
-    Random again(request.seed);
-    Reservoir fresh(request.size, again);
-    auto scan = Reader::Start(*input, request.progress);
-    if (!scan) return scan.error();
-    report = SampleFile(*input, *output, *scan, fresh);
-  }
-  if (!*report) return *report;
+  const SampleSize::Kind kind = request.size.kind;
+  const bool alone = inputs.size() == 1 && !request.withName &&
+                     (kind == SampleSize::Kind::kCount ||
+                      (kind == SampleSize::Kind::kShare && !inputs.front().IsStream()));
+  auto report = alone ? SampleAlone(request, inputs.front(), *output)
+                      : SampleJoined(request, inputs, *output);
+  if (!report) return report;
   auto written = output->Commit();
   if (!written) return written.error();
-  (*report)->output = std::move(*written);
-  return *report;
+  report->output = std::move(*written);
+  return report;
 }
 
 }  // namespace lotrix

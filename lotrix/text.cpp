@@ -90,6 +90,31 @@ std::string TextFormat::Unit(char ascii) const {
   return bigEndian ? std::string{'\0', ascii} : std::string{ascii, '\0'};
 }
 
+std::string TextFormat::Spell(std::string_view utf8) const {
+  if (unit == 1) return std::string(utf8);
+  std::string spelt;
+  const auto put = [&](char32_t unit16) {
+    const char high = static_cast<char>(unit16 >> 8), low = static_cast<char>(unit16 & 0xFF);
+    spelt += bigEndian ? std::string{high, low} : std::string{low, high};
+  };
+  for (std::size_t at = 0; at < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[at]);
+    const std::size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t point = size == 1 ? lead : lead & (0x7Fu >> size);
+    for (std::size_t i = 1; i < size && at + i < utf8.size(); ++i) {
+      point = (point << 6) | (static_cast<unsigned char>(utf8[at + i]) & 0x3F);
+    }
+    at += size;
+    if (point < 0x10000) {
+      put(point);
+    } else {
+      put(0xD800 + ((point - 0x10000) >> 10));
+      put(0xDC00 + ((point - 0x10000) & 0x3FF));
+    }
+  }
+  return spelt;
+}
+
 TextFormat DetectFormat(std::string_view head) {
   if (head.starts_with("\xEF\xBB\xBF")) return {3, 1, false};
   if (head.starts_with("\xFF\xFE")) return {2, 2, false};

@@ -18,6 +18,8 @@ struct TextFormat {
   // The code unit for `ascii`, spelt in this format's bytes.
   std::string Unit(char ascii) const;
   std::string Newline() const { return Unit('\n'); }
+  // Text in valid UTF-8, spelt in this format's units: as it is, or in UTF-16.
+  std::string Spell(std::string_view utf8) const;
 };
 
 // Reads the format from the first bytes of a file.

@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string output = Folder() + "/sample.txt";
   { std::ofstream(input, std::ios::binary) << c.input; }
   lotrix::SampleRequest request;
-  request.input = input;
+  request.inputs = {input};
   request.output = output;
   request.size = c.size;
   request.seed = c.seed;
@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.captureUpTo = lotrix::SampleRequest{}.captureUpTo;
 
   // The same from a pipe, in pieces so that reads come back short, to standard output.
-  request.input = "-";
+  request.inputs = {"-"};
   request.output = std::string("-");
   request.spillAfter = c.spillAfter;
   std::size_t pieces = 0;

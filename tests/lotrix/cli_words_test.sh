@@ -49,7 +49,7 @@ done <<'EOF'
 2| -5: the sample size must be a whole number of 0 or more                  | --seed 3 hits.txt -5
 2| -5.5: the sample size must be a whole number of 0 or more                | hits.txt -5.5
 2| hits.txt: the sample size must be a whole number of 0 or more; the input file comes first, then the size | -5 hits.txt
-2| needs an input file and a sample size                                     | hits.txt -5 -7
+2| needs an input file and a sample size; several inputs take the size as -n N before them | hits.txt -5 -7
 2| -5: the seed must be a whole number                                       | --seed -5 hits.txt 3
 2| -5: the seed must be a whole number                                       | --se -5 hits.txt 3
 2| -5: the seed must be a whole number                                       | --seed=-5 hits.txt 3

@@ -271,7 +271,7 @@ struct Outcome {
 lotrix::SampleRequest Request(std::string input, std::string output, std::uint64_t size,
                               std::uint64_t seed) {
   lotrix::SampleRequest request;
-  request.input = std::move(input);
+  request.inputs = {std::move(input)};
   request.output = std::move(output);
   request.size = size;
   request.seed = seed;

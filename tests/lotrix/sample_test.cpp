@@ -32,6 +32,16 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+lotrix::SampleRequest Request(const std::string& input, const std::string& output,
+                              std::uint64_t size, std::uint64_t seed) {
+  lotrix::SampleRequest request;
+  request.inputs = {input};
+  request.output = output;
+  request.size = size;
+  request.seed = seed;
+  return request;
+}
+
 class SampleTest : public ::testing::Test {
  protected:
   fake::TempDir dir;
@@ -40,7 +50,7 @@ class SampleTest : public ::testing::Test {
   std::string SampleOf(const std::string& text, std::uint64_t size, std::uint64_t seed = 1) {
     const std::string input = dir / "input.txt";
     std::ofstream(input, std::ios::binary) << text;
-    lotrix::SampleRequest request{input, dir / "sample.txt", size, seed, {}};
+    lotrix::SampleRequest request = Request(input, dir / "sample.txt", size, seed);
     const auto report = lotrix::Sample(request);
     EXPECT_TRUE(report) << (report ? "" : report.error().reason);
     return ReadFile(dir / "sample.txt");
@@ -80,11 +90,11 @@ TEST_F(SampleTest, ShortFilesAreWrittenWhole) {
   EXPECT_EQ(SampleOf("a\nb\n", 0), "");
   const std::string text = Numbered(12);
   EXPECT_EQ(SampleOf(text, 30), text);
-  const auto report = lotrix::Sample({dir / "input.txt", dir / "s", 30, 1, {}});
+  const auto report = lotrix::Sample(Request(dir / "input.txt", dir / "s", 30, 1));
   EXPECT_EQ(report->lines, 12u);
   EXPECT_EQ(report->written, 12u);
   EXPECT_EQ(SampleOf("a\nb", 30), "a\nb\n");
-  EXPECT_EQ(lotrix::Sample({dir / "input.txt", dir / "s", 30, 1, {}})->lines, 2u);
+  EXPECT_EQ(lotrix::Sample(Request(dir / "input.txt", dir / "s", 30, 1))->lines, 2u);
 }
 
 TEST_F(SampleTest, LinesKeepTheirEndingsAndALastLineGetsTheFilesOwn) {
@@ -142,7 +152,7 @@ TEST_F(SampleTest, Utf16NewlinesAreWholeUnitsAndAStrayLastByteIsText) {
                         Case{std::string("a\0", 2) + newline + "z", 2, "z"}, Case{"z", 1, "z"}}) {
     const std::string input = mark + c.text;
     const std::string all = SampleOf(input, 100);
-    const auto report = lotrix::Sample({dir / "input.txt", dir / "s", 100, 1, {}});
+    const auto report = lotrix::Sample(Request(dir / "input.txt", dir / "s", 100, 1));
     EXPECT_EQ(report->lines, c.lines);
     // Every byte comes through, and nothing after a stray byte.
     EXPECT_EQ(all, input);
@@ -190,7 +200,7 @@ TEST_F(SampleTest, AFileWhoseLinesCannotBePutByIsReadTwiceInstead) {
   const std::string text = Numbered(20000);
   const std::string expected = SampleOf(text, 300, 7);
   TemporaryFolder missing(dir / "missing");
-  lotrix::SampleRequest request{dir / "input.txt", dir / "again.txt", 300, 7, {}};
+  lotrix::SampleRequest request = Request(dir / "input.txt", dir / "again.txt", 300, 7);
   request.spillAfter = 0;
   request.captureUpTo = std::uint64_t{1} << 40;
   const auto report = lotrix::Sample(request);

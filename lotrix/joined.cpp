@@ -1,0 +1,96 @@
+#include "joined.h"
+
+#include <string>
+
+#include "copier.h"
+#include "messages.h"
+#include "reader.h"
+#include "reservoir.h"
+
+namespace lotrix {
+namespace {
+
+// One input's lines, numbered after those of the inputs before it, each taken line behind a
+// prefix.
+class Shifted final : public LineVisitor {
+ public:
+  Shifted(LineVisitor& visitor, std::uint64_t before, std::string prefix)
+      : visitor_(visitor), before_(before), prefix_(std::move(prefix)) {}
+
+  std::uint64_t Wanted() override {
+    const std::uint64_t wanted = visitor_.Wanted();
+    return wanted == Reservoir::kNever ? wanted : wanted - before_;
+  }
+  void Start(std::uint64_t offset) override {
+    visitor_.Start(offset);
+    if (!prefix_.empty()) visitor_.Bytes(prefix_.data(), prefix_.size());
+  }
+  void Bytes(const char* data, std::size_t size) override { visitor_.Bytes(data, size); }
+
+ private:
+  LineVisitor& visitor_;
+  std::uint64_t before_;
+  std::string prefix_;
+};
+
+bool SameUnits(const TextFormat& a, const TextFormat& b) {
+  return a.unit == b.unit && (a.unit == 1 || a.bigEndian == b.bigEndian);
+}
+
+}  // namespace
+
+Expected<Joined> FeedJoined(std::vector<InputFile>& inputs, const Joining& joining, Head& head,
+                            LineVisitor& visitor, const std::optional<Error>& failure) {
+  // Progress runs over all the inputs; its total is unknown where any of them is a stream.
+  std::uint64_t total = 0;
+  bool stream = false;
+  for (const InputFile& input : inputs) {
+    total += input.Size();
+    stream = stream || input.IsStream();
+  }
+  if (stream) total = 0;
+  Joined joined;
+  std::uint64_t doneBefore = 0;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    InputFile& input = inputs[i];
+    if (auto error = input.AwaitWriter()) return *error;
+    Reader::Progress progress;
+    if (joining.progress) {
+      progress = [&](std::uint64_t done, std::uint64_t) {
+        joining.progress(doneBefore + done, total);
+      };
+    }
+    auto reader = Reader::Start(input, progress);
+    if (!reader) return reader.error();
+    if (i == 0) {
+      joined.format = reader->Format();
+    } else if (!SameUnits(reader->Format(), joined.format)) {
+      return Error{input.Path(), std::string("is ") + (reader->Format().unit == 2 ? "" : "not ") +
+                                     "UTF-16, unlike " + Quoted(inputs.front().Path()) +
+                                     "; inputs drawn from together must share their encoding"};
+    }
+    if (auto error = head.Skip(*reader, joining.header, i == 0)) return *error;
+    const std::string prefix =
+        joining.withName ? joined.format.Spell(Quoted(input.Path()) + "\t") : std::string();
+    Shifted shifted(visitor, joined.lines, prefix);
+    LineScanner scan(joined.format, reader->Offset(), shifted, true);
+    if (auto error = reader->FeedAll(scan, failure)) return *error;
+    if (!input.IsStream() && (scan.Offset() != input.Size() || !input.Unchanged())) {
+      return Changed(input);
+    }
+    if (scan.Capturing()) {
+      const std::string ending = scan.LastLineEnding();
+      if (ending.empty() && i + 1 < inputs.size()) {
+        return Error{input.Path(),
+                     "ends in half a UTF-16 character, which no other input's "
+                     "lines can follow"};
+      }
+      visitor.Bytes(ending.data(), ending.size());
+    }
+    joined.lines += scan.Lines();
+    doneBefore += input.Size();
+  }
+  return joined;
+}
+
+}  // namespace lotrix
