@@ -26,7 +26,28 @@ if(WIN32)
   # Windows readers get CR LF text.
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt NEWLINE_STYLE CRLF)
   configure_file(${lotrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
-  install(FILES ${PROJECT_BINARY_DIR}/LICENSE.txt ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
+  # The compression libraries linked into the sampler, with the notices their licences ask to
+  # be passed on: zlib's Debian package, and the Debian source packages the others are built from
+  # (scripts/windows_libraries).
+  file(GLOB notices ${PROJECT_SOURCE_DIR}/build-win-libraries/sources/*/debian/copyright)
+  list(SORT notices)
+  set(third_party "Lotrix's sampler (lotrix.exe) holds these libraries, each under its own licence:\n"
+                  "zlib, bzip2, xz (liblzma) and zstd, built from Debian's packages. Their\n"
+                  "copyright notices follow, as Debian gives them.\n")
+  foreach(notice /usr/share/doc/libz-mingw-w64-dev/copyright ${notices})
+    file(READ ${notice} text)
+    # .../zlib's package/copyright, or .../xz-utils-5.4.1/debian/copyright
+    get_filename_component(name ${notice} DIRECTORY)
+    if(name MATCHES "/debian$")
+      get_filename_component(name ${name} DIRECTORY)
+    endif()
+    get_filename_component(name ${name} NAME)
+    string(APPEND third_party "\n\n==== ${name} ====\n\n${text}")
+  endforeach()
+  string(REPLACE "\n" "\r\n" third_party "${third_party}")
+  file(WRITE ${PROJECT_BINARY_DIR}/THIRD-PARTY.txt "${third_party}")
+  install(FILES ${PROJECT_BINARY_DIR}/LICENSE.txt ${PROJECT_BINARY_DIR}/README.txt
+                ${PROJECT_BINARY_DIR}/THIRD-PARTY.txt DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME Lotrix-${PROJECT_VERSION}-win64)

@@ -75,7 +75,7 @@ Expected<Joined> FeedJoined(std::vector<InputFile>& inputs, const Joining& joini
     Shifted shifted(visitor, joined.lines, prefix);
     LineScanner scan(joined.format, reader->Offset(), shifted, true);
     if (auto error = reader->FeedAll(scan, failure)) return *error;
-    if (!input.IsStream() && (scan.Offset() != input.Size() || !input.Unchanged())) {
+    if (!input.IsStream() && (reader->Used() != input.Size() || !input.Unchanged())) {
       return Changed(input);
     }
     if (scan.Capturing()) {

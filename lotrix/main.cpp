@@ -46,12 +46,9 @@ void Tell(const SampleRequest& request, const SampleReport& report,
   }
   // (A stream's sample, which went to standard output, took no name.)
   bool told = !request.output.empty() || report.output == "-";
-  if (!told) {
-    const std::string first = DefaultOutputPath(request.inputs.front(), request.size);
-    if (report.output != first) {
-      errors.Say(Quoted(first) + " exists; the sample is in " + Quoted(report.output));
-      told = true;
-    }
+  if (!told && report.output != report.firstChoice) {
+    errors.Say(Quoted(report.firstChoice) + " exists; the sample is in " + Quoted(report.output));
+    told = true;
   }
   // Someone at a terminal learns where the sample is and how to draw it again; a script that
   // wants either asks for them.

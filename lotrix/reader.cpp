@@ -9,6 +9,14 @@ namespace lotrix {
 Expected<Reader> Reader::Start(InputFile& input, Progress progress) {
   Reader reader(input, std::move(progress));
   if (auto error = reader.Next()) return *error;
+  const std::string_view data(reader.buffer_.data(), reader.got_);
+  const Compression compression = CompressionOf(data.substr(0, kMagicSize));
+  if (compression != Compression::kNone) {
+    // What was read is compressed data; the text starts with what it decodes to.
+    reader.decoding_ = std::make_unique<Decoding>(input, Decoder::For(compression), data);
+    reader.done_ = 0;
+    if (auto error = reader.Next()) return *error;
+  }
   const std::string_view head(reader.buffer_.data(), reader.got_);
   reader.format_ = DetectFormat(head);
   // Kept apart: the buffer holds other bytes by the time the sample is written.
@@ -67,12 +75,13 @@ std::optional<Error> Reader::FeedAll(LineScanner& scanner, const std::optional<E
 }
 
 std::optional<Error> Reader::Next() {
-  auto got = input_->Read(buffer_.data(), buffer_.size());
+  auto got = decoding_ ? decoding_->Read(buffer_.data(), buffer_.size())
+                       : input_->Read(buffer_.data(), buffer_.size());
   if (!got) return got.error();
   got_ = *got;
   begin_ = 0;
   done_ += got_;
-  if (progress_) progress_(done_, input_->Size());
+  if (progress_) progress_(Used(), input_->Size());
   return std::nullopt;
 }
 

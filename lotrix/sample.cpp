@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "copier.h"
+#include "decoder.h"
 #include "draw.h"
 #include "head.h"
 #include "input.h"
@@ -22,6 +23,14 @@
 namespace lotrix {
 namespace {
 
+SampleReport Counted(std::uint64_t lines, std::uint64_t written, std::uint64_t header) {
+  SampleReport report;
+  report.lines = lines;
+  report.written = written;
+  report.header = header;
+  return report;
+}
+
 // Writes the sample's head and, of the lines a stream's draw put by, those `chosen`: `written` of
 // the `lines` drawn from.
 Expected<SampleReport> WriteChosen(StreamDraw& draw, Expected<StreamDraw::Chosen>& chosen,
@@ -35,7 +44,7 @@ Expected<SampleReport> WriteChosen(StreamDraw& draw, Expected<StreamDraw::Chosen
   if (written > 0) {
     if (auto error = CopyChosen(draw, *chosen, format, lastEnding, output)) return *error;
   }
-  return SampleReport{lines, written, head.Lines(), {}};
+  return Counted(lines, written, head.Lines());
 }
 
 // A file is read twice: a scan that notes where the chosen lines start, then a copy of them.
@@ -64,7 +73,7 @@ Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& 
     }
   }
   if (!input.Unchanged()) return Changed(input);
-  return SampleReport{scan.Lines(), written, head.Lines(), {}};
+  return Counted(scan.Lines(), written, head.Lines());
 }
 
 // A stream is read once; the lines that may be the sample are put by as it goes. So is a file
@@ -175,7 +184,7 @@ Expected<SampleReport> SampleJoined(const SampleRequest& request, std::vector<In
     if (head.Lines() > 0) {
       if (auto error = head.Write(output)) return *error;
     }
-    return SampleReport{joined->lines, draw.Kept(), head.Lines(), {}};
+    return Counted(joined->lines, draw.Kept(), head.Lines());
   }
   if (request.size.kind == SampleSize::Kind::kShare) {
     // Put by whole, and counted, before it is drawn from as a stream of its own.
@@ -199,8 +208,8 @@ Expected<SampleReport> SampleJoined(const SampleRequest& request, std::vector<In
                      std::min(joined->lines, reservoir.Size()), {}, head, output);
 }
 
-Expected<OutputFile> OpenOutput(const SampleRequest& request,
-                                const std::vector<InputFile>& inputs) {
+Expected<OutputFile> OpenOutput(const SampleRequest& request, const std::vector<InputFile>& inputs,
+                                bool compressed) {
   // A stream has no place of its own to put a file beside (and /dev/stdin_sample5 would be a
   // file in /dev): its sample goes where its lines came from, the terminal or the pipe. Nor has
   // a sample of several inputs.
@@ -208,8 +217,9 @@ Expected<OutputFile> OpenOutput(const SampleRequest& request,
     return OutputFile::Replacing("-");
   }
   if (request.output.empty()) {
-    return OutputFile::New([first = DefaultOutputPath(request.inputs.front(), request.size)](
-                               unsigned number) { return NumberedPath(first, number); });
+    return OutputFile::New(
+        [first = DefaultOutputPath(request.inputs.front(), request.size, compressed)](
+            unsigned number) { return NumberedPath(first, number); });
   }
   for (const InputFile& input : inputs) {
     if (request.output != "-" && input.IsSameFile(request.output)) {
@@ -249,7 +259,17 @@ std::string SampleSize::Name() const {
   }
 }
 
-std::string DefaultOutputPath(const std::string& input, const SampleSize& size) {
+std::string DefaultOutputPath(const std::string& input, const SampleSize& size, bool compressed) {
+  if (compressed) {
+    // hits.txt.gz gives hits_sample30.txt: the sample is text.
+    const std::string extension = TextOf(PathOf(input).extension());
+    std::string lower = extension;
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (const char* known : {".gz", ".bz2", ".xz", ".zst", ".zstd"}) {
+      if (lower != known) continue;
+      return WithSuffix(input.substr(0, input.size() - extension.size()), "_sample" + size.Name());
+    }
+  }
   return WithSuffix(input, "_sample" + size.Name());
 }
 
@@ -267,8 +287,16 @@ Expected<SampleReport> Sample(const SampleRequest& request) {
     if (!input) return input.error();
     inputs.push_back(std::move(*input));
   }
+  // A compressed file is read once, as a stream is, and its sample is not compressed.
+  bool compressed = false;
+  if (!inputs.front().IsStream()) {
+    char head[kMagicSize];
+    auto got = inputs.front().ReadAt(0, head, sizeof head);
+    if (!got) return got.error();
+    compressed = CompressionOf(std::string_view(head, *got)) != Compression::kNone;
+  }
   // Before the input is read: a place the sample cannot go fails at once, not after a scan.
-  auto output = OpenOutput(request, inputs);
+  auto output = OpenOutput(request, inputs, compressed);
   if (!output && request.output.empty() && inputs.front().IsStream()) {
     // A folder under /proc takes no files: the user has to say where the sample goes.
     return Error{output.error().path, output.error().reason + "; name the output with -o"};
@@ -276,7 +304,7 @@ Expected<SampleReport> Sample(const SampleRequest& request) {
   if (!output) return output.error();
 
   const SampleSize::Kind kind = request.size.kind;
-  const bool alone = inputs.size() == 1 && !request.withName &&
+  const bool alone = inputs.size() == 1 && !request.withName && !compressed &&
                      (kind == SampleSize::Kind::kCount ||
                       (kind == SampleSize::Kind::kShare && !inputs.front().IsStream()));
   auto report = alone ? SampleAlone(request, inputs.front(), *output)
@@ -285,6 +313,9 @@ Expected<SampleReport> Sample(const SampleRequest& request) {
   auto written = output->Commit();
   if (!written) return written.error();
   report->output = std::move(*written);
+  if (request.output.empty() && report->output != "-") {
+    report->firstChoice = DefaultOutputPath(request.inputs.front(), request.size, compressed);
+  }
   return report;
 }
 

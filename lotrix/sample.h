@@ -64,6 +64,7 @@ struct SampleReport {
   std::uint64_t written = 0;  // lines in the sample, its header left out
   std::uint64_t header = 0;   // lines of header in the sample
   std::string output;         // where the sample went
+  std::string firstChoice;    // where it would have gone beside the input, had that been free
 };
 
 // Writes a uniformly random sample of `size` distinct lines of the inputs to `output`, in input
@@ -72,8 +73,10 @@ struct SampleReport {
 // NumberedPath(DefaultOutputPath(input, size), 1, 2, ...).
 Expected<SampleReport> Sample(const SampleRequest& request);
 
-// Where the sample goes unless told otherwise: lines.txt gives lines_sample30.txt beside it.
-std::string DefaultOutputPath(const std::string& input, const SampleSize& size);
+// Where the sample goes unless told otherwise: lines.txt gives lines_sample30.txt beside it, and
+// a `compressed` hits.txt.gz gives hits_sample30.txt.
+std::string DefaultOutputPath(const std::string& input, const SampleSize& size,
+                              bool compressed = false);
 // The names tried in turn when that one is taken: lines_sample30.txt, lines_sample30-2.txt, ...
 std::string NumberedPath(const std::string& path, unsigned number);
 
