@@ -20,7 +20,7 @@ Error Changed(const InputFile& input) {
   return {input.Path(), "changed while it was being read; nothing written"};
 }
 
-LineCopier::LineCopier(InputFile& input, OutputFile& output, const TextFormat& format,
+LineCopier::LineCopier(InputFile& input, Sink& output, const TextFormat& format,
                        const LineScanner& scan)
     : input_(input), output_(output), format_(format), scan_(scan), window_(kChunk) {}
 
@@ -79,16 +79,16 @@ std::optional<Error> LineCopier::Load(std::uint64_t at, std::size_t size, std::s
 
 std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
                                 const TextFormat& format, const std::string& lastEnding,
-                                OutputFile& output) {
+                                Sink& output) {
   // Walks the lines put by, handing the chosen ones' bytes straight to the output.
   struct Copy final : LineVisitor {
     StreamDraw::Chosen& chosen;
-    OutputFile& output;
+    Sink& output;
     std::uint64_t next = 0;  // the first line not yet looked at
     std::uint64_t last = Reservoir::kNever;
     std::optional<Error> error;
 
-    Copy(StreamDraw::Chosen& c, OutputFile& o) : chosen(c), output(o) {}
+    Copy(StreamDraw::Chosen& c, Sink& o) : chosen(c), output(o) {}
     std::uint64_t Wanted() override {
       if (error) return Reservoir::kNever;
       auto following = chosen.Following(next);

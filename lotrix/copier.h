@@ -20,8 +20,7 @@ namespace lotrix {
 // the whole file again.
 class LineCopier {
  public:
-  LineCopier(InputFile& input, OutputFile& output, const TextFormat& format,
-             const LineScanner& scan);
+  LineCopier(InputFile& input, Sink& output, const TextFormat& format, const LineScanner& scan);
 
   // The lines that start at `starts`, in increasing order, each of which must still follow a
   // newline.
@@ -35,7 +34,7 @@ class LineCopier {
   std::optional<Error> Load(std::uint64_t at, std::size_t size, std::size_t want);
 
   InputFile& input_;
-  OutputFile& output_;
+  Sink& output_;
   const TextFormat& format_;
   const LineScanner& scan_;
   IoBuffer window_;
@@ -47,7 +46,7 @@ class LineCopier {
 // the stream's last line gets where it has no ending (LineScanner::LastLineEnding()).
 std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
                                 const TextFormat& format, const std::string& lastEnding,
-                                OutputFile& output);
+                                Sink& output);
 
 // Feeds all that `spill` holds to `scanner`; stops early once `failure` holds an error.
 std::optional<Error> FeedSpill(Spill& spill, LineScanner& scanner,

@@ -182,7 +182,7 @@ Expected<std::uint64_t> StreamDraw::Chosen::Following(std::uint64_t line) {
   return Reservoir::kNever;
 }
 
-ChanceDraw::ChanceDraw(Random& random, double chance, OutputFile& output,
+ChanceDraw::ChanceDraw(Random& random, double chance, Sink& output,
                        std::function<std::optional<Error>()> before)
     : random_(random),
       chance_(chance),

@@ -101,7 +101,7 @@ class StreamDraw final : public LineVisitor {
 class ChanceDraw final : public LineVisitor {
  public:
   // `before` is called ahead of the first line written.
-  ChanceDraw(Random& random, double chance, OutputFile& output,
+  ChanceDraw(Random& random, double chance, Sink& output,
              std::function<std::optional<Error>()> before);
 
   std::uint64_t Wanted() override { return error_ ? Reservoir::kNever : next_; }
@@ -118,7 +118,7 @@ class ChanceDraw final : public LineVisitor {
   Random& random_;
   double chance_;
   double logMiss_;  // log(1 - chance)
-  OutputFile& output_;
+  Sink& output_;
   std::function<std::optional<Error>()> before_;
   std::uint64_t next_;
   std::uint64_t kept_ = 0;

@@ -50,6 +50,7 @@ Expected<Joined> FeedJoined(std::vector<InputFile>& inputs, const Joining& joini
   }
   if (stream) total = 0;
   Joined joined;
+  std::optional<std::string> ending;
   std::uint64_t doneBefore = 0;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     InputFile& input = inputs[i];
@@ -78,14 +79,18 @@ Expected<Joined> FeedJoined(std::vector<InputFile>& inputs, const Joining& joini
     if (!input.IsStream() && (reader->Used() != input.Size() || !input.Unchanged())) {
       return Changed(input);
     }
+    // The text's ending is that of its first newline, in whichever input that is.
+    if (!ending && scan.SawNewline()) ending = scan.Ending();
     if (scan.Capturing()) {
-      const std::string ending = scan.LastLineEnding();
-      if (ending.empty() && i + 1 < inputs.size()) {
+      const bool stray = scan.LastLineEnding().empty();
+      if (stray && i + 1 < inputs.size()) {
         return Error{input.Path(),
-                     "ends in half a UTF-16 character, which no other input's "
-                     "lines can follow"};
+                     "ends in half a UTF-16 character, which no other input's lines can follow"};
       }
-      visitor.Bytes(ending.data(), ending.size());
+      if (!stray) {
+        const std::string last = ending.value_or(scan.LastLineEnding());
+        visitor.Bytes(last.data(), last.size());
+      }
     }
     joined.lines += scan.Lines();
     doneBefore += input.Size();

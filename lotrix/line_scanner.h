@@ -41,6 +41,8 @@ class LineScanner {
   std::uint64_t Lines() const { return newlines_ + (tail_.empty() || EndsWithNewline() ? 0 : 1); }
   // Whether the text so far ends with a newline, or is empty.
   bool EndsWithNewline() const { return tail_.empty() || tail_ == format_.Newline(); }
+  // Whether a newline has been seen, which Ending() is then that of.
+  bool SawNewline() const { return sawNewline_; }
   // What ends the first line: CR LF or LF, in the text's own units. A last line without an
   // ending gets this one in a sample.
   std::string Ending() const {

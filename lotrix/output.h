@@ -13,10 +13,19 @@
 
 namespace lotrix {
 
+// Where the lines of a sample are written: the output, or a stage on the way to it.
+class Sink {
+ public:
+  virtual std::optional<Error> Write(const char* data, std::size_t size) = 0;
+
+ protected:
+  ~Sink() = default;
+};
+
 // The sample's file, opened before the input is read so that a bad place fails at once. It is
 // written where no one sees it and put in place only when complete, so that a failure never
 // leaves half a sample nor destroys an earlier one; a device or pipe is written in place.
-class OutputFile {
+class OutputFile final : public Sink {
  public:
   // Standard output ("-"), or a file the user named, which ends up as the shell's > would leave
   // it: one the caller could not open for writing is refused, and so is a write-protected one;
@@ -34,7 +43,7 @@ class OutputFile {
   // Throws the unfinished file away unless Commit() succeeded.
   ~OutputFile();
 
-  std::optional<Error> Write(const char* data, std::size_t size);
+  std::optional<Error> Write(const char* data, std::size_t size) override;
   // Writes out what is buffered, makes it durable and puts it in place; returns its name.
   Expected<std::string> Commit();
 

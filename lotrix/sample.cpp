@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -17,40 +18,76 @@
 #include "output.h"
 #include "random.h"
 #include "reader.h"
+#include "replace.h"
 #include "reservoir.h"
+#include "shuffle.h"
 #include "system.h"
 
 namespace lotrix {
 namespace {
 
-SampleReport Counted(std::uint64_t lines, std::uint64_t written, std::uint64_t header) {
-  SampleReport report;
-  report.lines = lines;
-  report.written = written;
-  report.header = header;
-  return report;
-}
+// Where a sample goes: its head straight to the output, its lines to the output or, for a sample
+// in random order, into a shuffle first.
+class Target {
+ public:
+  Target(const SampleRequest& request, OutputFile& output)
+      : request_(request), output_(output), head_(request.spillAfter), order_(~request.seed) {}
 
-// Writes the sample's head and, of the lines a stream's draw put by, those `chosen`: `written` of
-// the `lines` drawn from.
+  Head& Top() { return head_; }
+  Sink& Lines() {
+    if (!request_.shuffle) return output_;
+    if (!shuffle_) shuffle_.emplace(order_, request_.spillAfter);
+    return *shuffle_;
+  }
+  // Writes the head, but for a sample without lines or header (an empty file stays empty).
+  std::optional<Error> WriteHead(bool anyLine) {
+    return anyLine || head_.Lines() > 0 ? head_.Write(output_) : std::nullopt;
+  }
+  std::function<std::optional<Error>()> HeadFirst() {
+    return [this] { return WriteHead(true); };
+  }
+  // Finishes the sample of a text in `format`, its head and lines all written.
+  Expected<SampleReport> Done(const TextFormat& format, std::uint64_t lines,
+                              std::uint64_t written) {
+    if (auto error = WriteHead(written > 0)) return *error;
+    if (shuffle_) {
+      if (auto error = shuffle_->Finish(format, output_)) return *error;
+    }
+    SampleReport report;
+    report.lines = lines;
+    report.written = written;
+    report.header = head_.Lines();
+    return report;
+  }
+
+ private:
+  const SampleRequest& request_;
+  OutputFile& output_;
+  Head head_;
+  Random order_;  // a stream of its own, so that the order does not change which lines are drawn
+  std::optional<Shuffle> shuffle_;
+};
+
+// Writes, of the lines a stream's draw put by, those `chosen`: `written` of the `lines` drawn
+// from.
 Expected<SampleReport> WriteChosen(StreamDraw& draw, Expected<StreamDraw::Chosen>& chosen,
                                    const TextFormat& format, std::uint64_t lines,
-                                   std::uint64_t written, const std::string& lastEnding, Head& head,
-                                   OutputFile& output) {
+                                   std::uint64_t written, const std::string& lastEnding,
+                                   Target& target) {
   if (!chosen) return chosen.error();
-  if (written > 0 || head.Lines() > 0) {
-    if (auto error = head.Write(output)) return *error;
-  }
+  if (auto error = target.WriteHead(written > 0)) return *error;
   if (written > 0) {
-    if (auto error = CopyChosen(draw, *chosen, format, lastEnding, output)) return *error;
+    if (auto error = CopyChosen(draw, *chosen, format, lastEnding, target.Lines())) {
+      return *error;
+    }
   }
-  return Counted(lines, written, head.Lines());
+  return target.Done(format, lines, written);
 }
 
 // A file is read twice: a scan that notes where the chosen lines start, then a copy of them.
 // Between the two it must not change.
-Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& reader,
-                                  Reservoir& reservoir, Head& head) {
+Expected<SampleReport> SampleFile(InputFile& input, Reader& reader, Reservoir& reservoir,
+                                  Target& target) {
   const TextFormat& format = reader.Format();
   const std::uint64_t body = reader.Offset();
   FileDraw draw(input, format, reservoir, body);
@@ -59,11 +96,9 @@ Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& 
   if (scan.Offset() != input.Size()) return Changed(input);
 
   const std::uint64_t written = std::min(scan.Lines(), reservoir.Size());
-  if (written > 0 || head.Lines() > 0) {
-    if (auto error = head.Write(output)) return *error;
-  }
+  if (auto error = target.WriteHead(written > 0)) return *error;
   if (written > 0) {
-    LineCopier copier(input, output, format, scan);
+    LineCopier copier(input, target.Lines(), format, scan);
     if (written == scan.Lines()) {
       if (auto error = copier.Rest(body)) return *error;
     } else {
@@ -73,15 +108,15 @@ Expected<SampleReport> SampleFile(InputFile& input, OutputFile& output, Reader& 
     }
   }
   if (!input.Unchanged()) return Changed(input);
-  return Counted(scan.Lines(), written, head.Lines());
+  return target.Done(format, scan.Lines(), written);
 }
 
 // A stream is read once; the lines that may be the sample are put by as it goes. So is a file
 // (`file`) whose chosen lines take little room: one read of it instead of two. Empty when what
 // was put by could not be kept, which a file survives by being read twice instead.
-std::optional<Expected<SampleReport>> SampleOnce(OutputFile& output, Reader& reader,
-                                                 Reservoir& reservoir, std::size_t inMemory,
-                                                 InputFile* file, Head& head) {
+std::optional<Expected<SampleReport>> SampleOnce(Reader& reader, Reservoir& reservoir,
+                                                 std::size_t inMemory, InputFile* file,
+                                                 Target& target) {
   const TextFormat& format = reader.Format();
   StreamDraw draw(reservoir, inMemory);
   LineScanner scan(format, reader.Offset(), draw, true);
@@ -94,7 +129,7 @@ std::optional<Expected<SampleReport>> SampleOnce(OutputFile& output, Reader& rea
   if (!chosen && file) return std::nullopt;
   auto report =
       WriteChosen(draw, chosen, format, scan.Lines(), std::min(scan.Lines(), reservoir.Size()),
-                  scan.LastLineEnding(), head, output);
+                  scan.LastLineEnding(), target);
   if (report && file && !file->Unchanged()) return Changed(*file);
   return report;
 }
@@ -126,39 +161,66 @@ Expected<std::uint64_t> CountLines(InputFile& input, Reader& reader) {
   return scan.Lines();
 }
 
+// Lines drawn with replacement, `draws` of the `lines` that `feed(visitor)` shows, where
+// `lastEnding` is what an unended last line gets.
+template <class Feed>
+Expected<SampleReport> SampleRepeated(std::uint64_t lines, std::uint64_t draws, Random& random,
+                                      const TextFormat& format, Target& target,
+                                      std::size_t inMemory, Feed feed) {
+  auto sorted = SortedDraws::Make(random, lines, draws);
+  if (!sorted) return sorted.error();
+  RepeatDraw draw(*sorted, target.Lines(), target.HeadFirst(), inMemory);
+  if (auto error = feed(draw)) return *error;
+  if (auto error = draw.Finish()) return *error;
+  return target.Done(format, lines, draw.Written());
+}
+
 // One input, drawn from by count or share, with nothing added to its lines: a file is read where
 // its chosen lines lie, as that is fastest.
-Expected<SampleReport> SampleAlone(const SampleRequest& request, InputFile& input,
-                                   OutputFile& output) {
+Expected<SampleReport> SampleAlone(const SampleRequest& request, InputFile& input, Target& target) {
   if (auto error = input.AwaitWriter()) return *error;
-  Head head(request.spillAfter);
   // A reader from the start of the input, past the header.
   const auto start = [&](bool keep) -> Expected<Reader> {
     auto reader = Reader::Start(input, request.progress);
     if (!reader) return reader;
-    if (auto error = head.Skip(*reader, request.header, keep)) return *error;
+    if (auto error = target.Top().Skip(*reader, request.header, keep)) return *error;
     return reader;
   };
   auto reader = start(true);
   if (!reader) return reader.error();
+  Random random(request.seed);
   std::uint64_t size = request.size.count;
-  if (request.size.kind == SampleSize::Kind::kShare) {
-    // A share of a file is a count, once the file has been counted.
+  if (request.size.kind == SampleSize::Kind::kShare || request.replace) {
+    // A share of a file is a count, once the file has been counted; so are draws with
+    // replacement, which need to know how many lines there are to draw from.
     auto lines = CountLines(input, *reader);
     if (!lines) return lines.error();
     size = request.size.Of(*lines);
     input.Rewind();
     reader = start(false);
     if (!reader) return reader.error();
+    if (request.replace) {
+      const TextFormat format = reader->Format();
+      return SampleRepeated(*lines, size, random, format, target, request.spillAfter,
+                            [&](RepeatDraw& draw) -> std::optional<Error> {
+                              LineScanner scan(format, reader->Offset(), draw, true);
+                              if (auto error = reader->FeedAll(scan, draw.Failure())) return error;
+                              if (!input.Unchanged() || scan.Lines() != *lines) {
+                                return Changed(input);
+                              }
+                              const std::string ending = scan.LastLineEnding();
+                              if (scan.Capturing()) draw.Bytes(ending.data(), ending.size());
+                              return draw.Failure();
+                            });
+    }
   }
 
-  Random random(request.seed);
   Reservoir reservoir(size, random);
   std::optional<Expected<SampleReport>> report;
   if (input.IsStream()) {
-    report = SampleOnce(output, *reader, reservoir, request.spillAfter, nullptr, head);
+    report = SampleOnce(*reader, reservoir, request.spillAfter, nullptr, target);
   } else if (WorthReadingOnce(input, *reader, size, request.captureUpTo)) {
-    report = SampleOnce(output, *reader, reservoir, request.spillAfter, &input, head);
+    report = SampleOnce(*reader, reservoir, request.spillAfter, &input, target);
   }
   if (report) return *report;
   // Read twice, from the start, drawing again from the same seed.
@@ -167,37 +229,42 @@ Expected<SampleReport> SampleAlone(const SampleRequest& request, InputFile& inpu
   Reservoir fresh(size, again);
   auto scan = start(false);
   if (!scan) return scan.error();
-  return SampleFile(input, output, *scan, fresh, head);
+  return SampleFile(input, *scan, fresh, target);
 }
 
 // Several inputs, or lines with their input's name, or a draw that needs a stream counted first
 // or that takes each line by chance: the lines go by once, as one stream.
 Expected<SampleReport> SampleJoined(const SampleRequest& request, std::vector<InputFile>& inputs,
-                                    OutputFile& output) {
-  Head head(request.spillAfter);
+                                    Target& target) {
+  Head& head = target.Top();
   const Joining joining{request.header, request.withName, request.progress};
   Random random(request.seed);
   if (request.size.kind == SampleSize::Kind::kProbability) {
-    ChanceDraw draw(random, request.size.probability, output, [&] { return head.Write(output); });
+    ChanceDraw draw(random, request.size.probability, target.Lines(), target.HeadFirst());
     const auto joined = FeedJoined(inputs, joining, head, draw, draw.Failure());
     if (!joined) return joined.error();
-    if (head.Lines() > 0) {
-      if (auto error = head.Write(output)) return *error;
-    }
-    return Counted(joined->lines, draw.Kept(), head.Lines());
+    return target.Done(joined->format, joined->lines, draw.Kept());
   }
-  if (request.size.kind == SampleSize::Kind::kShare) {
+  if (request.size.kind == SampleSize::Kind::kShare || request.replace) {
     // Put by whole, and counted, before it is drawn from as a stream of its own.
     KeepAll all(request.spillAfter);
     const auto joined = FeedJoined(inputs, joining, head, all, all.Failure());
     if (!joined) return joined.error();
-    Reservoir reservoir(request.size.Of(joined->lines), random);
+    const std::uint64_t size = request.size.Of(joined->lines);
+    if (request.replace) {
+      return SampleRepeated(joined->lines, size, random, joined->format, target, request.spillAfter,
+                            [&](RepeatDraw& draw) -> std::optional<Error> {
+                              LineScanner scan(joined->format, 0, draw, true);
+                              return FeedSpill(all.Lines(), scan, draw.Failure());
+                            });
+    }
+    Reservoir reservoir(size, random);
     StreamDraw draw(reservoir, request.spillAfter);
     LineScanner scan(joined->format, 0, draw, true);
     if (auto error = FeedSpill(all.Lines(), scan, draw.Failure())) return *error;
     auto chosen = draw.Choose();
     return WriteChosen(draw, chosen, joined->format, joined->lines,
-                       std::min(joined->lines, reservoir.Size()), {}, head, output);
+                       std::min(joined->lines, reservoir.Size()), {}, target);
   }
   Reservoir reservoir(request.size.count, random);
   StreamDraw draw(reservoir, request.spillAfter);
@@ -205,7 +272,7 @@ Expected<SampleReport> SampleJoined(const SampleRequest& request, std::vector<In
   if (!joined) return joined.error();
   auto chosen = draw.Choose();
   return WriteChosen(draw, chosen, joined->format, joined->lines,
-                     std::min(joined->lines, reservoir.Size()), {}, head, output);
+                     std::min(joined->lines, reservoir.Size()), {}, target);
 }
 
 Expected<OutputFile> OpenOutput(const SampleRequest& request, const std::vector<InputFile>& inputs,
@@ -303,12 +370,16 @@ Expected<SampleReport> Sample(const SampleRequest& request) {
   }
   if (!output) return output.error();
 
+  // A file drawn from by count, or once counted, is read where its lines lie; what is compressed,
+  // several inputs, and lines with a name go by once, as one stream.
   const SampleSize::Kind kind = request.size.kind;
+  const bool counted = kind == SampleSize::Kind::kShare || request.replace;
   const bool alone = inputs.size() == 1 && !request.withName && !compressed &&
-                     (kind == SampleSize::Kind::kCount ||
-                      (kind == SampleSize::Kind::kShare && !inputs.front().IsStream()));
-  auto report = alone ? SampleAlone(request, inputs.front(), *output)
-                      : SampleJoined(request, inputs, *output);
+                     kind != SampleSize::Kind::kProbability &&
+                     !(counted && inputs.front().IsStream());
+  Target target(request, *output);
+  auto report =
+      alone ? SampleAlone(request, inputs.front(), target) : SampleJoined(request, inputs, target);
   if (!report) return report;
   auto written = output->Commit();
   if (!written) return written.error();

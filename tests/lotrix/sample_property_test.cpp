@@ -9,6 +9,7 @@
 #include "sample.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -20,6 +21,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -312,6 +314,21 @@ class Sampler {
     return outcome;
   }
 
+  // A request made by `shape` from one for `size` lines of the input file, to a file or (`pipe`)
+  // from standard input.
+  template <class Shape>
+  Outcome With(std::uint64_t size, std::uint64_t seed, Shape shape, bool pipe = false) {
+    lotrix::SampleRequest request =
+        Request(pipe ? std::string("-") : dir_ / "input.txt", dir_ / "sample.txt", size, seed);
+    shape(request);
+    if (!pipe) return SampleTo(request);
+    std::ifstream file(dir_ / "input.txt", std::ios::binary);
+    const std::string input((std::istreambuf_iterator<char>(file)), {});
+    return standard_streams::FeedingInput(
+        input, [] { return kRead; }, [&] { return SampleTo(request); });
+  }
+  std::string Path(const std::string& name) const { return dir_ / name; }
+
   // From standard input, written to it in pieces of 1 to `piece` bytes.
   Outcome FromPipe(const std::string& input, std::uint64_t size, std::uint64_t seed,
                    std::size_t spillAfter, std::size_t piece, std::uint64_t pieceSeed) {
@@ -480,6 +497,162 @@ TEST(SampleProperty, EveryInputGivesACorrectSampleAndTheSameFromAFileAsFromAPipe
   std::string summary;
   for (const auto& [kind, count] : tally) summary += "\n  " + kind + ": " + std::to_string(count);
   EXPECT_EQ(failed, 0) << "cases failed of " << cases << ", by fault:" << summary;
+}
+
+// `text` in gzip's format, as a compressed corpus file holds it.
+std::string Gzipped(const std::string& text) {
+  z_stream stream{};
+  deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The lines of a sample of `text`, read as `text` is (a line may start with the bytes of a mark).
+std::vector<std::string_view> LinesOf(std::string_view sample, const oracle::Text& text) {
+  if (text.unit == 2) return oracle::Split(sample).lines;
+  sample.remove_prefix(std::min(sample.size(), text.mark.size()));
+  std::vector<std::string_view> lines;
+  for (std::size_t start = 0; start < sample.size();) {
+    const std::size_t end = std::min(sample.find('\n', start), sample.size() - 1) + 1;
+    lines.push_back(sample.substr(start, end - start));
+    start = end;
+  }
+  return lines;
+}
+
+std::vector<std::string_view> SortedLines(std::string_view sample, const oracle::Text& text) {
+  std::vector<std::string_view> lines = LinesOf(sample, text);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Each mode against the plain sample of the same input and seed, which the test above holds
+// against the oracle: a header is the input's first lines above the sample of the rest; several
+// inputs cut from one give its sample, and so does its gzip file and a share that comes to the
+// same count; a shuffle holds the same lines; lines drawn with replacement or by chance are the
+// input's lines in its order; and a pipe gives what a file gives.
+TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
+  const std::uint64_t cases = FromEnvironment("LOTRIX_PROPERTY_CASES", 150) / 2 + 1;
+  const std::uint64_t first = FromEnvironment("LOTRIX_PROPERTY_SEED", 1);
+  Sampler sampler;
+  for (std::uint64_t caseSeed = first; caseSeed < first + cases; ++caseSeed) {
+    Dice dice(caseSeed);
+    const Shape shape = RandomShape(dice);
+    const std::string input = Generator(shape, dice).Input();
+    const oracle::Text text = oracle::Split(input);
+    const std::uint64_t lines = text.lines.size();
+    const std::uint64_t size = SampleSize(dice, lines);
+    const std::uint64_t seed = dice.Next();
+    SCOPED_TRACE("case LOTRIX_PROPERTY_SEED=" + std::to_string(caseSeed) + ": " + shape.Describe() +
+                 ", " + std::to_string(lines) + " lines, N=" + std::to_string(size));
+    sampler.Write(input);
+    const Outcome plain = sampler.FromFile(size, seed);
+    ASSERT_EQ(plain.error, "");
+    const auto sample = [&](std::uint64_t n, auto shape, bool pipe = false) {
+      const Outcome outcome = sampler.With(n, seed, shape, pipe);
+      EXPECT_EQ(outcome.error, "");
+      return outcome.sample;
+    };
+
+    // A header of K lines.
+    const auto k = static_cast<std::size_t>(std::min<std::uint64_t>(dice.Below(4), lines));
+    std::string header, body(text.mark);
+    for (std::size_t i = 0; i < lines; ++i) (i < k ? header : body) += text.Rendered(i);
+    if (text.lastUnended && lines > k) body.resize(body.size() - text.ending.size());
+    const auto withHeader = [&](lotrix::SampleRequest& r) { r.header = dice.Below(4) + k; };
+    const std::string headed = sample(size, [&](auto& r) { r.header = k; });
+    sampler.Write(body);
+    std::string rest = sampler.FromFile(size, seed).sample;
+    rest.erase(0, rest.starts_with(text.mark) ? text.mark.size() : 0);
+    // (Unless what follows the header starts with the bytes of a mark, and is read otherwise.)
+    if (oracle::Split(body).mark == text.mark) {
+      EXPECT_EQ(headed, k + rest.size() > 0 ? std::string(text.mark) + header + rest : "")
+          << "--header=" << k;
+    }
+    sampler.Write(input);
+    if (k == lines && lines > 0) {
+      EXPECT_EQ(sample(size, withHeader), std::string(text.mark) + header)
+          << "a header past the end";
+    }
+
+    // The input cut into files at line boundaries, each with the mark of a UTF-16 text.
+    std::vector<std::string> parts{std::string(text.mark)};
+    for (std::size_t i = 0; i < lines; ++i) {
+      // Not before a line that starts as a mark or compressed data would, which is read so.
+      const bool plain =
+          oracle::Split(text.lines[i]).mark.empty() && !text.lines[i].starts_with("\x1f\x8b");
+      if (i > 0 && plain && dice.OneIn(std::max<std::uint64_t>(2, lines / 2))) {
+        parts.push_back(text.unit == 2 || dice.OneIn(2) ? std::string(text.mark) : "");
+      }
+      parts.back() += text.lines[i];
+    }
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      names.push_back(sampler.Path("part" + std::to_string(i)));
+      WriteFile(names.back(), parts[i]);
+    }
+    EXPECT_EQ(sample(size, [&](auto& r) { r.inputs = names; }), plain.sample)
+        << "cut in " << parts.size();
+    WriteFile(sampler.Path("input.gz"), Gzipped(input));
+    EXPECT_EQ(sample(size, [&](auto& r) { r.inputs = {sampler.Path("input.gz")}; }), plain.sample)
+        << "gzip";
+
+    // A share, which must come to a count.
+    lotrix::SampleSize share;
+    share.kind = lotrix::SampleSize::Kind::kShare;
+    share.share = dice.Pick<std::uint64_t>({0, 100'000'000, dice.Below(100'000'001)});
+    const std::string byCount = sampler.FromFile(share.Of(lines), seed).sample;
+    for (const bool pipe : {false, true}) {
+      EXPECT_EQ(sample(
+                    0, [&](auto& r) { r.size = share; }, pipe),
+                byCount)
+          << share.share << " parts of 10^8" << (pipe ? ", from a pipe" : "");
+    }
+
+    // The same lines shuffled, from a file and a pipe alike.
+    const auto shuffled = [&](auto& r) { r.shuffle = true; };
+    const std::string order = sample(size, shuffled);
+    EXPECT_EQ(SortedLines(order, text), SortedLines(plain.sample, text)) << "--shuffle";
+    EXPECT_EQ(order.substr(0, text.mark.size()), plain.sample.substr(0, text.mark.size()));
+    EXPECT_EQ(sample(size, shuffled, true), order) << "--shuffle, from a pipe";
+
+    // Lines drawn with replacement: as many as asked, each an input line, in input order (a line
+    // that ends in half a UTF-16 unit, drawn twice, runs into its copy).
+    const std::uint64_t draws = shape.stray ? 0 : dice.Below(3 * lines + 3);
+    const auto replaced = [&](auto& r) { r.replace = true; };
+    const std::string drawn = sample(draws, replaced);
+    const std::vector<std::string_view> got = LinesOf(drawn, text);
+    EXPECT_EQ(got.size(), lines > 0 ? draws : 0) << "--replace " << draws;
+    std::size_t at = 0;
+    for (const std::string_view line : got) {
+      while (at < lines && text.Rendered(at) != line) ++at;
+      ASSERT_LT(at, lines) << "--replace: " << oracle::Escaped(line) << " out of order";
+    }
+    EXPECT_EQ(sample(draws, replaced, true), drawn) << "--replace, from a pipe";
+
+    // Lines by chance: distinct lines in input order, the file's and the pipe's the same.
+    const double chance = dice.Pick({0.0, 1.0, static_cast<double>(dice.Below(1000)) / 1000});
+    const auto byChance = [&](auto& r) {
+      r.size.kind = lotrix::SampleSize::Kind::kProbability;
+      r.size.probability = chance;
+    };
+    const std::string kept = sample(0, byChance);
+    const std::size_t keptLines = LinesOf(kept, text).size();
+    EXPECT_TRUE(oracle::Check(input, keptLines, kept).ok) << "--prob " << chance;
+    EXPECT_EQ(keptLines, chance == 1.0 ? lines : chance == 0.0 ? 0 : keptLines);
+    EXPECT_EQ(sample(0, byChance, true), kept) << "--prob, from a pipe";
+  }
 }
 
 // Lines "line 0000\n" ... each as long as the others, so that no count tells lines apart.
