@@ -20,11 +20,13 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "arguments.h"
 #include "fake_tool.h"
 #include "sample_oracle.h"
 #include "standard_streams.h"
@@ -301,9 +303,13 @@ class Sampler {
     return SampleTo(request);
   }
 
-  // The same to standard output: quicker, as no file is made durable and renamed.
-  Outcome ToStandardOutput(std::uint64_t size, std::uint64_t seed) {
-    const lotrix::SampleRequest request = Request(dir_ / "input.txt", "-", size, seed);
+  // The same to standard output: quicker, as no file is made durable and renamed; `shape` makes
+  // the request what it is.
+  template <class Shape = void (*)(lotrix::SampleRequest&)>
+  Outcome ToStandardOutput(
+      std::uint64_t size, std::uint64_t seed, Shape shape = [](lotrix::SampleRequest&) {}) {
+    lotrix::SampleRequest request = Request(dir_ / "input.txt", "-", size, seed);
+    shape(request);
     auto [outcome, sample] =
         standard_streams::CapturingOutput(dir_.path().string(), [&]() -> Outcome {
           auto report = lotrix::Sample(request);
@@ -763,6 +769,68 @@ TEST(SampleUniformity, EveryStretchOfALongInputIsEquallyLikely) {
   EXPECT_LT(statistic, Bound(kStretches));
 }
 
+// The modes that change which lines are drawn, or in which order, over many seeds: by chance,
+// each line kept with its probability (and the count kept binomial); in random order, each
+// order of three lines as likely as the others; with replacement, each line drawn in its 1/L
+// share of the draws. The modes left out are the plain draw's, as the test above shows.
+TEST(SampleUniformity, EachModeIsFairOverManySeeds) {
+  constexpr int kLines = 20;
+  const std::string input = NumberedLines(kLines);
+  Sampler sampler;
+  sampler.Write(input);
+  const std::string three = sampler.Path("three.txt");
+  WriteFile(three, NumberedLines(3));
+  const auto lineOf = [](std::string_view line) { return std::stoi(std::string(line.substr(5))); };
+  Dice seeds(99);
+  std::vector<int> kept(kLines), drawn(kLines), orders(27);
+  int keptInAll = 0;
+  for (int draw = 0; draw < kDraws; ++draw) {
+    const std::uint64_t seed = seeds.Next();
+    const std::string chance = sampler
+                                   .ToStandardOutput(0, seed,
+                                                     [](auto& r) {
+                                                       r.size.kind =
+                                                           lotrix::SampleSize::Kind::kProbability;
+                                                       r.size.probability = 0.25;
+                                                     })
+                                   .sample;
+    for (const std::string_view line : oracle::Split(chance).lines) ++kept[lineOf(line)];
+    keptInAll += static_cast<int>(oracle::Split(chance).lines.size());
+    const std::string shuffled = sampler
+                                     .ToStandardOutput(3, seed,
+                                                       [&](auto& r) {
+                                                         r.shuffle = true;
+                                                         r.inputs = {three};
+                                                       })
+                                     .sample;
+    const auto order = oracle::Split(shuffled).lines;
+    if (order.size() == 3) ++orders[lineOf(order[0]) * 9 + lineOf(order[1]) * 3 + lineOf(order[2])];
+    const std::string replaced =
+        sampler.ToStandardOutput(5, seed, [](auto& r) { r.replace = true; }).sample;
+    for (const std::string_view line : oracle::Split(replaced).lines) ++drawn[lineOf(line)];
+  }
+  double keptStatistic = 0, drawnStatistic = 0, orderStatistic = 0;
+  const double keep = kDraws * 0.25, keepVariance = kDraws * 0.25 * 0.75;
+  const double draws = kDraws * 5.0 / kLines, drawVariance = draws * (1 - 1.0 / kLines);
+  for (int line = 0; line < kLines; ++line) {
+    keptStatistic += (kept[line] - keep) * (kept[line] - keep) / keepVariance;
+    drawnStatistic += (drawn[line] - draws) * (drawn[line] - draws) / drawVariance;
+  }
+  const double orderMean = kDraws / 6.0;
+  for (const int a : {0, 1, 2}) {
+    for (const int b : {0, 1, 2}) {
+      if (a == b) continue;
+      const double off = orders[a * 9 + b * 3 + (3 - a - b)] - orderMean;
+      orderStatistic += off * off / orderMean;
+    }
+  }
+  EXPECT_LT(keptStatistic, Bound(kLines)) << "--prob 0.25";
+  const double total = kDraws * kLines * 0.25, spread = std::sqrt(total * 0.75);
+  EXPECT_LT(std::abs(keptInAll - total), 7 * spread) << "--prob 0.25: lines kept in all";
+  EXPECT_LT(drawnStatistic, Bound(kLines)) << "--replace";
+  EXPECT_LT(orderStatistic, Bound(5)) << "--shuffle";
+}
+
 // Deterministic inputs of distinct lines, each `width` bytes with its ending.
 std::string Fixed(int lines, int width, const std::string& ending) {
   std::string text;
@@ -826,6 +894,59 @@ const Golden kGoldens[] = {
     {"crlf10-unended", 30, 1u, 0xa647ec2ecb3ea27du},
     {"crlf10-unended", 6999, 4u, 0x3db5fb2b66cfa4b7u},
 };
+
+// And each mode's, from the command line as typed, {} standing for the input.
+const struct {
+  const char* input;
+  const char* words;
+  std::uint64_t hash;
+} kModeGoldens[] = {
+    {"lf100", "--seed 1 --shuffle {} 30", 0x4fa4ac3b2cce43bcu},
+    {"lf100", "--seed 2 --replace {} 50", 0xa83c3cdd1c305edau},
+    {"lf100", "--seed 3 --prob 0.01 {}", 0x12e598d23a868548u},
+    {"lf100", "--seed 4 {} 2.5%", 0xbbe60751caa95254u},
+    {"crlf10-unended", "--seed 5 --header=2 --shuffle {} 40", 0x9a7d8e5f4b673eb9u},
+    {"crlf10-unended", "--seed 6 --with-name --replace -n 10% {} {}", 0x1ce596b3af123828u},
+};
+
+TEST(SampleGolden, PublishedSeedsDrawTheSameSamplesInEveryMode) {
+  const bool print = FromEnvironment("LOTRIX_PRINT_GOLDENS", 0) != 0;
+  Sampler sampler;
+  for (const auto& golden : kModeGoldens) {
+    for (const GoldenInput& input : GoldenInputs()) {
+      if (input.name == std::string(golden.input)) sampler.Write(input.bytes);
+    }
+    std::vector<std::string> words;
+    std::istringstream stream(golden.words);
+    for (std::string word; stream >> word;) {
+      words.push_back(word == "{}" ? sampler.Path("input.txt") : word);
+    }
+    const auto arguments = lotrix::ParseArguments(words);
+    ASSERT_TRUE(arguments) << golden.words;
+    const Outcome outcome = sampler.ToStandardOutput(0, 0, [&](lotrix::SampleRequest& r) {
+      r.inputs = arguments->inputs;
+      r.size = arguments->size;
+      r.seed = *arguments->seed;
+      r.header = arguments->header;
+      r.withName = arguments->withName;
+      r.shuffle = arguments->shuffle;
+      r.replace = arguments->replace;
+    });
+    // The name put before each line is the input's, which differs from run to run.
+    std::string sample = outcome.sample;
+    for (std::size_t at; (at = sample.find(sampler.Path("input.txt"))) != std::string::npos;) {
+      sample.replace(at, sampler.Path("input.txt").size(), "{}");
+    }
+    const std::uint64_t hash = oracle::Fnv1a(sample);
+    if (print) {
+      std::cout << "    {\"" << golden.input << "\", \"" << golden.words << "\", 0x" << std::hex
+                << hash << std::dec << "u},\n";
+      continue;
+    }
+    EXPECT_EQ(outcome.error, "");
+    EXPECT_EQ(hash, golden.hash) << golden.words << std::hex << ": drew 0x" << hash;
+  }
+}
 
 TEST(SampleGolden, PublishedSeedsDrawTheSameSamplesForGood) {
   const bool print = FromEnvironment("LOTRIX_PRINT_GOLDENS", 0) != 0;
