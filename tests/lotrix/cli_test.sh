@@ -464,6 +464,55 @@ proc-file|"$lotrix" /proc/self/status 2 -o -|[[ $(wc -l <"$work/out") -eq 2 ]]
 sys-file|"$lotrix" /sys/devices/system/cpu/online 1 -o -|[[ $(wc -l <"$work/out") -eq 1 ]]
 all-lines|"$lotrix" "$work/lines.txt" 100 -o "$work/all.txt"|[[ ! -s $work/err ]] && cmp -s "$work/all.txt" "$work/lines.txt"
 CASES
+# Compressed input, told by its content: the text's sample beside it under the text's name, the
+# same from a pipe and from streams one after another; a file cut short or corrupt is an error
+# that names the byte, and leaves nothing.
+seq 1 300000 >"$work/corpus.txt"
+"$lotrix" --seed 9 "$work/corpus.txt" 50 -o "$work/ref.txt"
+for tool in gzip:gz bzip2:bz2 xz:xz zstd:zst; do
+  ext=${tool#*:}
+  tool=${tool%:*}
+  command -v "$tool" >/dev/null || { check "$tool is installed" false; continue; }
+  packed=$work/corpus.txt.$ext
+  "$tool" -q -c "$work/corpus.txt" >"$packed"
+  run --seed 9 "$packed" 50
+  check "$tool: the text's sample, in corpus_sample50.txt" '[[ $status -eq 0 ]] && cmp -s "$work/corpus_sample50.txt" "$work/ref.txt"'
+  "$lotrix" --seed 9 - 50 <"$packed" >"$work/out"
+  check "$tool: from a pipe" 'cmp -s "$work/out" "$work/ref.txt"'
+  cat "$packed" "$packed" | "$lotrix" - 100% | wc -l >"$work/out"
+  check "$tool: two streams are one text" '[ "$(cat "$work/out")" -eq 600000 ]'
+  size=$(stat -c %s "$packed")
+  head -c $((size - 9)) "$packed" >"$work/cut.$ext"
+  run "$work/cut.$ext" 5 -o "$work/cut.out"
+  check "$tool: cut short" '[[ $status -eq 1 && $err == *"cut.$ext: ends at byte "*", inside its $tool data: it is cut short; nothing written" && ! -e $work/cut.out ]]'
+  cp "$packed" "$work/bad.$ext"
+  printf '\x55\xaa\x55\xaa' | dd of="$work/bad.$ext" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
+  run "$work/bad.$ext" 5 -o "$work/bad.out"
+  check "$tool: corrupt" '[[ $status -eq 1 && $err == *"bad.$ext: is not valid $tool data at byte "* && ! -e $work/bad.out ]]'
+  rm -f "$packed" "$work/cut.$ext" "$work/bad.$ext" "$work/corpus_sample50.txt"
+done
+
+# Several inputs, and a batch of them; options that cannot go together fail before anything is
+# read (a FIFO without a writer would hold a read up).
+printf 'head\nx\n' >"$work/two.txt"
+mkfifo "$work/silent"
+while IFS='|' read -r want command check_out; do
+  eval "timeout 20 $command" >"$work/out" 2>"$work/err" </dev/null
+  status=$?
+  check "modes: $command" '[[ $status -eq $want ]] && '"$check_out"
+done <<'CASES'
+0|"$lotrix" --header=5 "$work/two.txt" 3 -o -|cmp -s "$work/out" "$work/two.txt" && [[ $(cat "$work/err") == *"two.txt: has only 2 lines, all of them header; the sample is the header alone" ]]
+0|"$lotrix" --header -n 5 "$work/two.txt" "$work/two.txt"|[[ $(cat "$work/out") == $'head\nx\nx' ]]
+0|"$lotrix" -n 7 "$work/corpus.txt" "$work/two.txt"|[[ $(wc -l <"$work/out") -eq 7 && ! -e $work/corpus_sample7.txt ]]
+0|"$lotrix" --each --seed 9 -n 50 "$work/two.txt" "$work/corpus.txt"|[[ -s $work/two_sample50.txt ]] && cmp -s "$work/corpus_sample50.txt" <("$lotrix" --seed 10 "$work/corpus.txt" 50 -o -)
+1|"$lotrix" --each -n 1 "$work/missing.txt" "$work/two.txt"|[[ $(cat "$work/err") == *"missing.txt: No such file"* && -s $work/two_sample1.txt ]]
+2|"$lotrix" --each -o "$work/x" -n 3 "$work/silent"|[[ ! -e $work/x ]]
+2|"$lotrix" --prob 0.5 "$work/silent" 3|[[ $(cat "$work/err") == *"--prob keeps each line by chance"* ]]
+2|"$lotrix" "$work/silent" 101%|[[ $(cat "$work/err") == *"at most 100%"* ]]
+2|"$lotrix" --prob 1.5 "$work/silent"|[[ $(cat "$work/err") == *"from 0 to 1"* ]]
+CASES
+rm -f "$work"/two_sample* "$work"/corpus_sample* "$work/silent"
+
 # (A sampler that wrongly wrote beside /dev/stdin leaves no file to trouble the next run.)
 rm -f "$work/marked.txt" "$work/wide.txt" "$work/boundary.txt" "$work/all.txt" /dev/stdin_sample3 2>/dev/null
 
