@@ -62,6 +62,9 @@ if(WIN32)
 else()
   set(docs ${CMAKE_INSTALL_DATADIR}/doc/lotrix)
   install(FILES ${lotrix_packaging}/copyright DESTINATION ${docs})
+  # Where bash-completion looks for a command's completion, by the command's name.
+  install(FILES ${lotrix_packaging}/lotrix.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME lotrix)
 
   # The changelog and the manual pages, compressed as Debian keeps them (no time stamp, so that
   # a rebuild gives the same bytes). lotrix's page is made from its --help.
@@ -78,7 +81,7 @@ else()
       # (Its date is the packages' one, not the day of the build.)
       COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${lotrix_epoch}
               ${LOTRIX_HELP2MAN} --no-info --no-discard-stderr
-              --name "draw a fair random sample of lines from a text file"
+              --name "draw a fair random sample of lines from text files"
               --include ${lotrix_packaging}/lotrix.h2m --output lotrix.1 $<TARGET_FILE:lotrix>
       COMMAND gzip -9nf lotrix.1
       DEPENDS lotrix ${lotrix_packaging}/lotrix.h2m

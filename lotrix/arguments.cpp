@@ -27,38 +27,53 @@ it is). A file of fewer than N lines is written whole. Text in any
 ASCII-compatible encoding (UTF-8, GB18030, Latin-1, ...) and UTF-16 with a
 byte-order mark is understood.
 
+N may also be a share of the lines, with at most six decimals: 10% or 2.5%
+takes that share of the line count, rounded to the nearest line, a half up
+(10% of 1005 lines is 101 lines).
+
+INPUT may be compressed with gzip, bzip2, xz or zstd, which lotrix tells by its
+content, not its name; the sample is text (hits.txt.gz gives
+hits_sample30.txt). Data that is cut short or corrupt is an error that names
+the byte where it was found, and no sample is written.
+
 INPUT may be - (standard input), a pipe or another stream: it is read once,
 and the lines that may be chosen are kept as they pass, in memory up to 16 MiB
 and beyond that in a temporary file in TMPDIR. Without -o, the sample of
 anything but a regular file goes to standard output.
-
-N may also be a share of the lines: 10% or 2.5% (at most six decimals) takes
-that share of the line count, rounded to the nearest line, a half up; 10% of
-1005 lines is 101 lines.
 
 A name that would not read plainly in a message (a line break or another
 control character, bytes that are no UTF-8, spaces at either end) is shown as
 the shell writes it: $'hits.txt\n' is hits.txt with a line break after it.
 
 Options:
-  -n N                draw N lines from all the INPUTs together, one sample
-                      written to -o or standard output:
+  -n N                draw N lines from all the INPUTs together, as if they
+                      were one file; the sample goes to -o or standard output:
                         lotrix -n 100 -o sample.txt part1.txt part2.txt
-      --each          with -n or --prob: a sample of each INPUT instead, beside
-                      it, as for one INPUT; a later INPUT draws with the seed
-                      plus its place among them (the second with S + 1):
-                        lotrix --each -n 30 *.txt
-      --header[=K]    the first K lines (1 if K is not given) of each INPUT are
-                      a header: never drawn, and those of the first INPUT head
-                      the sample:
+      --each          a sample of each INPUT instead, beside it, named as for
+                      one INPUT; the second draws with seed S + 1, and so on:
+                        lotrix --each -n 30 texts/*.txt
+      --header[=K]    the first K lines of each INPUT (1 without K) are a
+                      header, never drawn; the first INPUT's head the sample:
                         lotrix --header=2 hits.txt 30
       --with-name     put the name of its INPUT and a tab before each line:
                         lotrix --with-name -n 50 a.txt b.txt
+      --prob P        keep each line by itself with probability P (0 to 1),
+                      in one pass that holds nothing; no N:
+                        lotrix --prob 0.01 hits.txt
+      --shuffle       write the sample in random order, every order equally
+                      likely, rather than in the input's:
+                        lotrix --shuffle hits.txt 30
+      --replace       draw N times, each line as likely every time, so that a
+                      line may come more than once (a bootstrap sample; N may
+                      then exceed the lines, and a share 100%):
+                        lotrix --replace hits.txt 200%
   -o, --output FILE   write the sample to FILE instead, replacing an existing
                       file (never one that is write-protected); - is standard
-                      output
+                      output:
+                        lotrix -o picked.txt hits.txt 30
       --seed S        draw with seed S (a whole number); the same seed and input
-                      give the same sample on every platform
+                      give the same sample on every platform:
+                        lotrix --seed 7 hits.txt 30
   -h, --help          show this text
       --version       show the version
 

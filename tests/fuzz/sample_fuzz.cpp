@@ -1,7 +1,9 @@
 // The sampler under libFuzzer: its line scanning and its sample, from a file and from a pipe,
 // held against sample_oracle.h; any fault aborts, which libFuzzer reports with the input.
 //
-// An input's first five bytes choose the case, the rest is the text:
+// An input's first five bytes choose the case, the rest is the text, or compressed data (gzip,
+// bzip2, xz, zstd) where it starts as that does: then a file and a pipe must give the same sample
+// or fail alike, as no oracle decompresses.
 //   0     the sample size: below 128, 0 to 15; above, one of 30, 1000, 32767, 2^40, 2^64 - 1
 //         and the input's line count less one, itself and plus one
 //   1, 2  the seed
@@ -21,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "decoder.h"
 #include "sample.h"
 #include "sample_oracle.h"
 #include "standard_streams.h"
@@ -128,6 +131,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.seed = c.seed;
   const auto fromFile = lotrix::Sample(request);
   const std::string fileSample = ReadFile(output);
+  const bool compressed = lotrix::CompressionOf(std::string_view(c.input).substr(
+                              0, lotrix::kMagicSize)) != lotrix::Compression::kNone;
+  if (compressed) {
+    request.inputs = {"-"};
+    request.output = std::string("-");
+    const auto [fromPipe, pipeSample] = standard_streams::FeedingInput(
+        c.input, [&] { return c.piece; },
+        [&] {
+          return standard_streams::CapturingOutput(Folder(),
+                                                   [&] { return lotrix::Sample(request); });
+        });
+    if (bool(fromFile) != bool(fromPipe) || (fromFile && pipeSample != fileSample)) {
+      Fail(c, "compressed", "a file and a pipe disagree");
+    }
+    return 0;
+  }
   Check(c, "file", fromFile, fileSample);
   // Read twice, as a large sample of a large file is: the same sample.
   request.captureUpTo = 0;
