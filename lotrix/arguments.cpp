@@ -47,7 +47,8 @@ the shell writes it: $'hits.txt\n' is hits.txt with a line break after it.
 
 Options:
   -n N                draw N lines from all the INPUTs together, as if they
-                      were one file; the sample goes to -o or standard output:
+                      were one file; the sample of several goes to -o or
+                      standard output (one INPUT's goes beside it, as above):
                         lotrix -n 100 -o sample.txt part1.txt part2.txt
       --each          a sample of each INPUT instead, beside it, named as for
                       one INPUT; the second draws with seed S + 1, and so on:
@@ -373,7 +374,9 @@ Expected<Arguments> ParseArguments(const std::vector<std::string>& given) {
     return Usage("--prob keeps each line by chance; it takes no sample size");
   }
   if (auto error = Conflict(arguments, sizeOption, probability.has_value())) return *error;
-  if (operands.empty()) return Usage("needs an input file and a sample size");
+  if (operands.empty()) {
+    return Usage(probability ? "needs an input file" : "needs an input file and a sample size");
+  }
   for (const std::string& input : operands) {
     // An empty name is what a window sends for an empty field: no file, rather than a file the
     // system cannot find under no name.

@@ -38,7 +38,12 @@ Compression CompressionOf(std::string_view head) {
                                         "7zXZ\0",
                                         6)))
     return Compression::kXz;
-  if (head.starts_with("\x28\xb5\x2f\xfd")) return Compression::kZstd;
+  // A zstd frame, or a skippable frame (magic 0x184D2A50 to 0x184D2A5F), which may come first.
+  if (head.starts_with("\x28\xb5\x2f\xfd") ||
+      (head.size() >= 4 && (static_cast<unsigned char>(head[0]) & 0xF0) == 0x50 &&
+       head.substr(1, 3) == "\x2a\x4d\x18")) {
+    return Compression::kZstd;
+  }
   // "BZh" and a block size could begin a line of text: the block's own magic (the digits of pi),
   // or that of the end of an empty stream (those of the square root of pi), must follow.
   if (head.size() >= 10 && head.starts_with("BZh") && head[3] >= '1' && head[3] <= '9' &&
@@ -77,9 +82,7 @@ Expected<std::size_t> Decoding::Read(char* buffer, std::size_t size) {
       if (begin_ == end_ && ended_) {
         if (!decoder_->AtEnd()) {
           return Error{input_->Path(), "ends at byte " + std::to_string(used_) + ", inside its " +
-                                           decoder_->Name() +
-                                           " data: it is cut short; nothing "
-                                           "written"};
+                                           decoder_->Name() + " data: it is cut short"};
         }
         break;
       }
@@ -90,8 +93,8 @@ Expected<std::size_t> Decoding::Read(char* buffer, std::size_t size) {
 }
 
 Error Decoding::Fault(const std::string& why) const {
-  return {input_->Path(), std::string("is not valid ") + decoder_->Name() + " data at byte " +
-                              std::to_string(used_) + " (" + why + "); nothing written"};
+  return {input_->Path(), std::string("is not valid ") + decoder_->Name() + " data (" + why +
+                              "), as found by byte " + std::to_string(used_)};
 }
 
 }  // namespace lotrix

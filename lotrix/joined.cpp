@@ -39,21 +39,20 @@ bool SameUnits(const TextFormat& a, const TextFormat& b) {
 
 }  // namespace
 
-Expected<Joined> FeedJoined(std::vector<InputFile>& inputs, const Joining& joining, Head& head,
-                            LineVisitor& visitor, const std::optional<Error>& failure) {
-  // Progress runs over all the inputs; its total is unknown where any of them is a stream.
-  std::uint64_t total = 0;
-  bool stream = false;
-  for (const InputFile& input : inputs) {
-    total += input.Size();
-    stream = stream || input.IsStream();
-  }
-  if (stream) total = 0;
+Expected<Joined> FeedJoined(std::vector<std::optional<InputFile>>& inputs,
+                            const std::vector<std::string>& paths, const Joining& joining,
+                            Head& head, LineVisitor& visitor, const std::optional<Error>& failure) {
+  const std::uint64_t total = joining.total;
   Joined joined;
   std::optional<std::string> ending;
   std::uint64_t doneBefore = 0;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    InputFile& input = inputs[i];
+    if (!inputs[i]) {
+      auto opened = InputFile::Open(paths[i]);
+      if (!opened) return opened.error();
+      inputs[i].emplace(std::move(*opened));
+    }
+    InputFile& input = *inputs[i];
     if (auto error = input.AwaitWriter()) return *error;
     Reader::Progress progress;
     if (joining.progress) {
@@ -67,7 +66,7 @@ Expected<Joined> FeedJoined(std::vector<InputFile>& inputs, const Joining& joini
       joined.format = reader->Format();
     } else if (!SameUnits(reader->Format(), joined.format)) {
       return Error{input.Path(), std::string("is ") + (reader->Format().unit == 2 ? "" : "not ") +
-                                     "UTF-16, unlike " + Quoted(inputs.front().Path()) +
+                                     "UTF-16, unlike " + Quoted(paths.front()) +
                                      "; inputs drawn from together must share their encoding"};
     }
     if (auto error = head.Skip(*reader, joining.header, i == 0)) return *error;
@@ -79,7 +78,8 @@ Expected<Joined> FeedJoined(std::vector<InputFile>& inputs, const Joining& joini
     if (!input.IsStream() && (reader->Used() != input.Size() || !input.Unchanged())) {
       return Changed(input);
     }
-    // The text's ending is that of its first newline, in whichever input that is.
+    // A last line without an ending gets its input's, or where its input has no newline at all,
+    // that of the first input that has one.
     if (!ending && scan.SawNewline()) ending = scan.Ending();
     if (scan.Capturing()) {
       const bool stray = scan.LastLineEnding().empty();
@@ -88,12 +88,14 @@ Expected<Joined> FeedJoined(std::vector<InputFile>& inputs, const Joining& joini
                      "ends in half a UTF-16 character, which no other input's lines can follow"};
       }
       if (!stray) {
-        const std::string last = ending.value_or(scan.LastLineEnding());
+        const std::string last =
+            scan.SawNewline() ? scan.Ending() : ending.value_or(scan.LastLineEnding());
         visitor.Bytes(last.data(), last.size());
       }
     }
     joined.lines += scan.Lines();
     doneBefore += input.Size();
+    if (!input.IsStream()) inputs[i].reset();
   }
   return joined;
 }

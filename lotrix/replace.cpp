@@ -66,8 +66,14 @@ Expected<std::uint64_t> SortedDraws::Next() {
 }
 
 RepeatDraw::RepeatDraw(SortedDraws& draws, Sink& output,
-                       std::function<std::optional<Error>()> before, std::size_t inMemory)
-    : draws_(draws), output_(output), before_(std::move(before)), inMemory_(inMemory) {
+                       std::function<std::optional<Error>()> before, std::size_t inMemory,
+                       std::size_t unit, std::string input)
+    : draws_(draws),
+      output_(output),
+      before_(std::move(before)),
+      inMemory_(inMemory),
+      unit_(unit),
+      input_(std::move(input)) {
   Advance();
 }
 
@@ -101,6 +107,10 @@ void RepeatDraw::Bytes(const char* data, std::size_t size) {
 
 std::optional<Error> RepeatDraw::Finish() {
   if (!line_) return std::nullopt;
+  // A copy after a line that ends in a stray byte would be out of step with its units.
+  if (line_->Size() % unit_ != 0) {
+    return Error{input_, "ends in half a UTF-16 character: its last line cannot be drawn twice"};
+  }
   for (std::uint64_t copy = 1; copy < copies_; ++copy) {
     IoBuffer buffer(std::min<std::uint64_t>(line_->Size(), std::uint64_t{64} << 10));
     for (std::uint64_t at = 0; at < line_->Size();) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -51,8 +52,9 @@ class SortedDraws {
 // out; further copies come from the copy of it put by as it went.
 class RepeatDraw final : public LineVisitor {
  public:
+  // `unit` is the text's, `input` where a last line in a stray byte comes from.
   RepeatDraw(SortedDraws& draws, Sink& output, std::function<std::optional<Error>()> before,
-             std::size_t inMemory);
+             std::size_t inMemory, std::size_t unit, std::string input);
 
   std::uint64_t Wanted() override { return error_ ? kDone : next_; }
   void Start(std::uint64_t offset) override;
@@ -71,6 +73,8 @@ class RepeatDraw final : public LineVisitor {
   Sink& output_;
   std::function<std::optional<Error>()> before_;
   std::size_t inMemory_;
+  std::size_t unit_;
+  std::string input_;
   std::uint64_t next_ = kDone;
   std::uint64_t copies_ = 0;   // of the line being taken
   std::optional<Spill> line_;  // a copy of it, where more are due

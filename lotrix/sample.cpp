@@ -51,7 +51,7 @@ class Target {
                               std::uint64_t written) {
     if (auto error = WriteHead(written > 0)) return *error;
     if (shuffle_) {
-      if (auto error = shuffle_->Finish(format, output_)) return *error;
+      if (auto error = shuffle_->Finish(format, output_, request_.inputs.back())) return *error;
     }
     SampleReport report;
     report.lines = lines;
@@ -166,10 +166,10 @@ Expected<std::uint64_t> CountLines(InputFile& input, Reader& reader) {
 template <class Feed>
 Expected<SampleReport> SampleRepeated(std::uint64_t lines, std::uint64_t draws, Random& random,
                                       const TextFormat& format, Target& target,
-                                      std::size_t inMemory, Feed feed) {
+                                      std::size_t inMemory, const std::string& input, Feed feed) {
   auto sorted = SortedDraws::Make(random, lines, draws);
   if (!sorted) return sorted.error();
-  RepeatDraw draw(*sorted, target.Lines(), target.HeadFirst(), inMemory);
+  RepeatDraw draw(*sorted, target.Lines(), target.HeadFirst(), inMemory, format.unit, input);
   if (auto error = feed(draw)) return *error;
   if (auto error = draw.Finish()) return *error;
   return target.Done(format, lines, draw.Written());
@@ -202,7 +202,7 @@ Expected<SampleReport> SampleAlone(const SampleRequest& request, InputFile& inpu
     if (request.replace) {
       const TextFormat format = reader->Format();
       return SampleRepeated(*lines, size, random, format, target, request.spillAfter,
-                            [&](RepeatDraw& draw) -> std::optional<Error> {
+                            request.inputs.back(), [&](RepeatDraw& draw) -> std::optional<Error> {
                               LineScanner scan(format, reader->Offset(), draw, true);
                               if (auto error = reader->FeedAll(scan, draw.Failure())) return error;
                               if (!input.Unchanged() || scan.Lines() != *lines) {
@@ -234,26 +234,27 @@ Expected<SampleReport> SampleAlone(const SampleRequest& request, InputFile& inpu
 
 // Several inputs, or lines with their input's name, or a draw that needs a stream counted first
 // or that takes each line by chance: the lines go by once, as one stream.
-Expected<SampleReport> SampleJoined(const SampleRequest& request, std::vector<InputFile>& inputs,
-                                    Target& target) {
+Expected<SampleReport> SampleJoined(const SampleRequest& request,
+                                    std::vector<std::optional<InputFile>>& inputs,
+                                    std::uint64_t total, Target& target) {
   Head& head = target.Top();
-  const Joining joining{request.header, request.withName, request.progress};
+  const Joining joining{request.header, request.withName, request.progress, total};
   Random random(request.seed);
   if (request.size.kind == SampleSize::Kind::kProbability) {
     ChanceDraw draw(random, request.size.probability, target.Lines(), target.HeadFirst());
-    const auto joined = FeedJoined(inputs, joining, head, draw, draw.Failure());
+    const auto joined = FeedJoined(inputs, request.inputs, joining, head, draw, draw.Failure());
     if (!joined) return joined.error();
     return target.Done(joined->format, joined->lines, draw.Kept());
   }
   if (request.size.kind == SampleSize::Kind::kShare || request.replace) {
     // Put by whole, and counted, before it is drawn from as a stream of its own.
     KeepAll all(request.spillAfter);
-    const auto joined = FeedJoined(inputs, joining, head, all, all.Failure());
+    const auto joined = FeedJoined(inputs, request.inputs, joining, head, all, all.Failure());
     if (!joined) return joined.error();
     const std::uint64_t size = request.size.Of(joined->lines);
     if (request.replace) {
       return SampleRepeated(joined->lines, size, random, joined->format, target, request.spillAfter,
-                            [&](RepeatDraw& draw) -> std::optional<Error> {
+                            request.inputs.back(), [&](RepeatDraw& draw) -> std::optional<Error> {
                               LineScanner scan(joined->format, 0, draw, true);
                               return FeedSpill(all.Lines(), scan, draw.Failure());
                             });
@@ -268,30 +269,25 @@ Expected<SampleReport> SampleJoined(const SampleRequest& request, std::vector<In
   }
   Reservoir reservoir(request.size.count, random);
   StreamDraw draw(reservoir, request.spillAfter);
-  const auto joined = FeedJoined(inputs, joining, head, draw, draw.Failure());
+  const auto joined = FeedJoined(inputs, request.inputs, joining, head, draw, draw.Failure());
   if (!joined) return joined.error();
   auto chosen = draw.Choose();
   return WriteChosen(draw, chosen, joined->format, joined->lines,
                      std::min(joined->lines, reservoir.Size()), {}, target);
 }
 
-Expected<OutputFile> OpenOutput(const SampleRequest& request, const std::vector<InputFile>& inputs,
+Expected<OutputFile> OpenOutput(const SampleRequest& request, const InputFile& first,
                                 bool compressed) {
   // A stream has no place of its own to put a file beside (and /dev/stdin_sample5 would be a
   // file in /dev): its sample goes where its lines came from, the terminal or the pipe. Nor has
   // a sample of several inputs.
-  if (request.output.empty() && (inputs.size() > 1 || !inputs.front().IsRegular())) {
+  if (request.output.empty() && (request.inputs.size() > 1 || !first.IsRegular())) {
     return OutputFile::Replacing("-");
   }
   if (request.output.empty()) {
     return OutputFile::New(
-        [first = DefaultOutputPath(request.inputs.front(), request.size, compressed)](
-            unsigned number) { return NumberedPath(first, number); });
-  }
-  for (const InputFile& input : inputs) {
-    if (request.output != "-" && input.IsSameFile(request.output)) {
-      return Error{request.output, "is an input file; the sample must go elsewhere"};
-    }
+        [name = DefaultOutputPath(request.inputs.front(), request.size, compressed)](
+            unsigned number) { return NumberedPath(name, number); });
   }
   return OutputFile::Replacing(request.output);
 }
@@ -347,24 +343,39 @@ std::string NumberedPath(const std::string& path, unsigned number) {
 }
 
 Expected<SampleReport> Sample(const SampleRequest& request) {
-  std::vector<InputFile> inputs;
+  // Every input is opened, and judged, before any is read. Files that wait for their turn among
+  // several wait closed, so that there may be thousands of them; streams stay open, as what
+  // they hold would be lost.
+  std::vector<std::optional<InputFile>> inputs;
   inputs.reserve(request.inputs.size());
+  std::uint64_t total = 0;  // bytes in all, for progress; 0 where a stream is among them
+  bool stream = false;
   for (const std::string& path : request.inputs) {
     auto input = InputFile::Open(path);
     if (!input) return input.error();
-    inputs.push_back(std::move(*input));
+    total += input->Size();
+    stream = stream || input->IsStream();
+    if (!request.output.empty() && request.output != "-" && input->IsSameFile(request.output)) {
+      return Error{request.output, "is an input file; the sample must go elsewhere"};
+    }
+    inputs.emplace_back(std::move(*input));
+    if (request.inputs.size() > 1 && inputs.size() > 1 && !inputs.back()->IsStream()) {
+      inputs.back().reset();
+    }
   }
+  InputFile& first = *inputs.front();
+  if (stream) total = 0;
   // A compressed file is read once, as a stream is, and its sample is not compressed.
   bool compressed = false;
-  if (!inputs.front().IsStream()) {
+  if (!first.IsStream()) {
     char head[kMagicSize];
-    auto got = inputs.front().ReadAt(0, head, sizeof head);
+    auto got = first.ReadAt(0, head, sizeof head);
     if (!got) return got.error();
     compressed = CompressionOf(std::string_view(head, *got)) != Compression::kNone;
   }
   // Before the input is read: a place the sample cannot go fails at once, not after a scan.
-  auto output = OpenOutput(request, inputs, compressed);
-  if (!output && request.output.empty() && inputs.front().IsStream()) {
+  auto output = OpenOutput(request, first, compressed);
+  if (!output && request.output.empty() && first.IsStream()) {
     // A folder under /proc takes no files: the user has to say where the sample goes.
     return Error{output.error().path, output.error().reason + "; name the output with -o"};
   }
@@ -375,11 +386,10 @@ Expected<SampleReport> Sample(const SampleRequest& request) {
   const SampleSize::Kind kind = request.size.kind;
   const bool counted = kind == SampleSize::Kind::kShare || request.replace;
   const bool alone = inputs.size() == 1 && !request.withName && !compressed &&
-                     kind != SampleSize::Kind::kProbability &&
-                     !(counted && inputs.front().IsStream());
+                     kind != SampleSize::Kind::kProbability && !(counted && first.IsStream());
   Target target(request, *output);
   auto report =
-      alone ? SampleAlone(request, inputs.front(), target) : SampleJoined(request, inputs, target);
+      alone ? SampleAlone(request, first, target) : SampleJoined(request, inputs, total, target);
   if (!report) return report;
   auto written = output->Commit();
   if (!written) return written.error();

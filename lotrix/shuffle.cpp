@@ -13,9 +13,11 @@ namespace lotrix {
 namespace {
 
 // Lines are shuffled in memory up to this many bytes (with 8 bytes more for each line, which
-// may be as short as its newline), and dealt into at most this many piles.
+// may be as short as its newline), and dealt into at most this many piles, each a temporary
+// file with 64 KiB of memory: a large sample is dealt again, pile by pile, rather than into
+// more piles than memory and the limit of open files allow.
 constexpr std::size_t kShuffledAtOnce = std::size_t{4} << 20;
-constexpr std::uint64_t kPiles = 256;
+constexpr std::uint64_t kPiles = 16;
 
 // Hands `size` bytes of `spill`, from `from`, to `each(data, size)` a piece at a time.
 template <class Each>
@@ -62,7 +64,8 @@ class Dealer final : public LineVisitor {
 
 }  // namespace
 
-std::optional<Error> Shuffle::Finish(const TextFormat& format, Sink& output) {
+std::optional<Error> Shuffle::Finish(const TextFormat& format, Sink& output,
+                                     const std::string& input) {
   format_ = format;
   // Every line is whole units long but for a stray byte at the very end: the line it ends is
   // found from the back, at the last newline on a unit's boundary, and kept for last.
@@ -82,6 +85,11 @@ std::optional<Error> Shuffle::Finish(const TextFormat& format, Sink& output) {
       }
       if (!found) whole = from;
     }
+  }
+  if (whole > 0 && whole < lines_.Size()) {
+    return Error{input,
+                 "ends in half a UTF-16 character: its last line can only stay last, "
+                 "and cannot be shuffled"};
   }
   if (auto error = Deal(lines_, whole, kUnknown, output)) return error;
   return ForEachPiece(lines_, whole, lines_.Size() - whole,

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "error.h"
 #include "output.h"
@@ -25,9 +26,9 @@ class Shuffle final : public Sink {
     return lines_.Append(data, size);
   }
   // Writes the lines taken to `output`, shuffled. Each ends with a newline but for a last line
-  // that ends in a byte too few for a whole UTF-16 unit, which stays last, as it could not be
-  // followed in step.
-  std::optional<Error> Finish(const TextFormat& format, Sink& output);
+  // that ends in a byte too few for a whole UTF-16 unit, which no line could follow in step: a
+  // sample that holds it and other lines is refused, naming `input`, where it comes from.
+  std::optional<Error> Finish(const TextFormat& format, Sink& output, const std::string& input);
 
  private:
   // Shuffles the first `size` bytes of `lines`, `count` lines (kUnknown where not counted).

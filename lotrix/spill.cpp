@@ -8,6 +8,7 @@ namespace {
 
 // Bytes gathered before each write to the temporary file.
 constexpr std::size_t kWriteBack = 1 << 20;
+constexpr std::size_t kLeastWrite = 64 << 10;
 
 }  // namespace
 
@@ -21,7 +22,9 @@ std::optional<Error> Spill::Append(const char* data, std::size_t size) {
     memory_.release();  // its room goes back, or the bound would not hold
   }
   memory_.append(data, size);
-  if (file_ && memory_.size() >= kWriteBack) return Flush();
+  // A small spill gathers less before each write: many of them may be filling at once.
+  if (file_ && memory_.size() >= std::min(kWriteBack, std::max(limit_, kLeastWrite)))
+    return Flush();
   return std::nullopt;
 }
 

@@ -484,17 +484,24 @@ for tool in gzip:gz bzip2:bz2 xz:xz zstd:zst; do
   size=$(stat -c %s "$packed")
   head -c $((size - 9)) "$packed" >"$work/cut.$ext"
   run "$work/cut.$ext" 5 -o "$work/cut.out"
-  check "$tool: cut short" '[[ $status -eq 1 && $err == *"cut.$ext: ends at byte "*", inside its $tool data: it is cut short; nothing written" && ! -e $work/cut.out ]]'
+  check "$tool: cut short" '[[ $status -eq 1 && $err == *"cut.$ext: ends at byte "*", inside its $tool data: it is cut short" && ! -e $work/cut.out ]]'
   cp "$packed" "$work/bad.$ext"
   printf '\x55\xaa\x55\xaa' | dd of="$work/bad.$ext" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
   run "$work/bad.$ext" 5 -o "$work/bad.out"
-  check "$tool: corrupt" '[[ $status -eq 1 && $err == *"bad.$ext: is not valid $tool data at byte "* && ! -e $work/bad.out ]]'
+  check "$tool: corrupt" '[[ $status -eq 1 && $err == *"bad.$ext: is not valid $tool data ("*"), as found by byte "* && ! -e $work/bad.out ]]'
   rm -f "$packed" "$work/cut.$ext" "$work/bad.$ext" "$work/corpus_sample50.txt"
 done
 
 # Several inputs, and a batch of them; options that cannot go together fail before anything is
 # read (a FIFO without a writer would hold a read up).
 printf 'head\nx\n' >"$work/two.txt"
+printf 'x1\r\ny1' >"$work/crlf.txt"
+printf 'z1\nz2' >"$work/unended.txt"
+printf '\xff\xfea\x00\n\x00c\x00X' >"$work/odd16.txt"
+mkdir "$work/many"
+for i in $(seq 1500); do printf '%s\n%s\n' "$i a" "$i b" >"$work/many/$i.txt"; done
+# A skippable frame first, as pzstd writes one.
+{ printf '\x50\x2a\x4d\x18\x04\x00\x00\x00abcd'; zstd -q -c "$work/corpus.txt"; } >"$work/skip.zst"
 mkfifo "$work/silent"
 while IFS='|' read -r want command check_out; do
   eval "timeout 20 $command" >"$work/out" 2>"$work/err" </dev/null
@@ -510,8 +517,12 @@ done <<'CASES'
 2|"$lotrix" --prob 0.5 "$work/silent" 3|[[ $(cat "$work/err") == *"--prob keeps each line by chance"* ]]
 2|"$lotrix" "$work/silent" 101%|[[ $(cat "$work/err") == *"at most 100%"* ]]
 2|"$lotrix" --prob 1.5 "$work/silent"|[[ $(cat "$work/err") == *"from 0 to 1"* ]]
+0|"$lotrix" -n 9 "$work/crlf.txt" "$work/two.txt" "$work/unended.txt"|[[ $(od -An -c "$work/out" | tr -d ' \n') == 'x1\r\ny1\r\nhead\nx\nz1\nz2\n' ]]
+0|sh -c 'ulimit -n 64 && exec "$@"' sh "$lotrix" -n 3000 "$work"/many/*|[[ $(wc -l <"$work/out") -eq 3000 ]]
+0|"$lotrix" --seed 1 "$work/skip.zst" 3 -o -|[[ $(grep -c '^[0-9]*$' "$work/out") -eq 3 ]]
+1|"$lotrix" --shuffle "$work/odd16.txt" 3 -o "$work/x"|[[ $(cat "$work/err") == *"odd16.txt: ends in half a UTF-16 character"* && ! -e $work/x ]]
 CASES
-rm -f "$work"/two_sample* "$work"/corpus_sample* "$work/silent"
+rm -rf "$work"/two_sample* "$work"/corpus_sample* "$work/silent" "$work/many" "$work/skip.zst"
 
 # (A sampler that wrongly wrote beside /dev/stdin leaves no file to trouble the next run.)
 rm -f "$work/marked.txt" "$work/wide.txt" "$work/boundary.txt" "$work/all.txt" /dev/stdin_sample3 2>/dev/null

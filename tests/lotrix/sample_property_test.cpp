@@ -608,8 +608,12 @@ TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
       names.push_back(sampler.Path("part" + std::to_string(i)));
       WriteFile(names.back(), parts[i]);
     }
-    EXPECT_EQ(sample(size, [&](auto& r) { r.inputs = names; }), plain.sample)
-        << "cut in " << parts.size();
+    // (A last line without an ending gets its own part's ending, which is the whole input's
+    // where the input ends its lines alike.)
+    if (!text.lastUnended || (shape.endings != Shape::kMixed && !shape.leadingCrlf)) {
+      EXPECT_EQ(sample(size, [&](auto& r) { r.inputs = names; }), plain.sample)
+          << "cut in " << parts.size();
+    }
     WriteFile(sampler.Path("input.gz"), Gzipped(input));
     EXPECT_EQ(sample(size, [&](auto& r) { r.inputs = {sampler.Path("input.gz")}; }), plain.sample)
         << "gzip";
@@ -626,12 +630,15 @@ TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
           << share.share << " parts of 10^8" << (pipe ? ", from a pipe" : "");
     }
 
-    // The same lines shuffled, from a file and a pipe alike.
-    const auto shuffled = [&](auto& r) { r.shuffle = true; };
-    const std::string order = sample(size, shuffled);
-    EXPECT_EQ(SortedLines(order, text), SortedLines(plain.sample, text)) << "--shuffle";
-    EXPECT_EQ(order.substr(0, text.mark.size()), plain.sample.substr(0, text.mark.size()));
-    EXPECT_EQ(sample(size, shuffled, true), order) << "--shuffle, from a pipe";
+    // The same lines shuffled, from a file and a pipe alike (a last line in a stray byte, which
+    // could only stay last, is refused).
+    if (!shape.stray) {
+      const auto shuffled = [&](auto& r) { r.shuffle = true; };
+      const std::string order = sample(size, shuffled);
+      EXPECT_EQ(SortedLines(order, text), SortedLines(plain.sample, text)) << "--shuffle";
+      EXPECT_EQ(order.substr(0, text.mark.size()), plain.sample.substr(0, text.mark.size()));
+      EXPECT_EQ(sample(size, shuffled, true), order) << "--shuffle, from a pipe";
+    }
 
     // Lines drawn with replacement: as many as asked, each an input line, in input order (a line
     // that ends in half a UTF-16 unit, drawn twice, runs into its copy).
