@@ -18,14 +18,14 @@ msi=$build/packages/Lotrix-$version-x64.msi
 check "a zip and an MSI named for the version" '[ -s "$zip" ] && [ -s "$msi" ]'
 
 python3 -m zipfile -l "$zip" | awk 'NR > 1 { print $1 }' | sort >"$work/zip"
-check "the zip holds one folder with the programs, the licence and a README" \
-  '[ "$(tr "\n" " " <"$work/zip")" = "Lotrix-$version-win64/LICENSE.txt Lotrix-$version-win64/README.txt Lotrix-$version-win64/lotrix.exe Lotrix-$version-win64/lotrixGUI.exe " ]'
+check "the zip holds one folder with the programs, the licences and a README" \
+  '[ "$(tr "\n" " " <"$work/zip")" = "Lotrix-$version-win64/LICENSE.txt Lotrix-$version-win64/README.txt Lotrix-$version-win64/THIRD-PARTY.txt Lotrix-$version-win64/lotrix.exe Lotrix-$version-win64/lotrixGUI.exe " ]'
 python3 -m zipfile -e "$zip" "$work/unzipped"
 stripped() { ! "${OBJDUMP:-x86_64-w64-mingw32-objdump}" -h "$1" | grep -q "\.debug"; }
 # Notepad before Windows 10 shows a text of bare LF ends as one long line.
 crlf() { [ -s "$1" ] && [ "$(grep -cv $'\r$' "$1")" = 0 ]; }
-check "its README and licence end their lines with CR LF" \
-  'crlf "$work/unzipped/Lotrix-$version-win64/README.txt" && crlf "$work/unzipped/Lotrix-$version-win64/LICENSE.txt"'
+check "its README and licences end their lines with CR LF" \
+  'crlf "$work/unzipped/Lotrix-$version-win64/README.txt" && crlf "$work/unzipped/Lotrix-$version-win64/LICENSE.txt" && crlf "$work/unzipped/Lotrix-$version-win64/THIRD-PARTY.txt"'
 check "its programs are stripped" 'stripped "$work/unzipped/Lotrix-$version-win64/lotrix.exe" && stripped "$work/unzipped/Lotrix-$version-win64/lotrixGUI.exe"'
 
 # The files that both packages hold, as CPack staged them.
@@ -101,7 +101,7 @@ at_home() { entry | grep -qx ' *InstallLocation *REG_SZ *C:.Program Files.Lotrix
 shortcuts() { find "$WINEPREFIX/drive_c" -name Lotrix.lnk -path "*Start Menu*"; }
 same_files() {
   local file
-  for file in lotrixGUI.exe lotrix.exe README.txt LICENSE.txt; do
+  for file in lotrixGUI.exe lotrix.exe README.txt LICENSE.txt THIRD-PARTY.txt; do
     cmp -s "$folder/$file" "$staged/$file" || return 1
   done
 }
