@@ -489,7 +489,8 @@ for tool in gzip:gz bzip2:bz2 xz:xz zstd:zst; do
   printf '\x55\xaa\x55\xaa' | dd of="$work/bad.$ext" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
   run "$work/bad.$ext" 5 -o "$work/bad.out"
   check "$tool: corrupt" '[[ $status -eq 1 && $err == *"bad.$ext: is not valid $tool data ("*"), as found by byte "* && ! -e $work/bad.out ]]'
-  rm -f "$packed" "$work/cut.$ext" "$work/bad.$ext" "$work/corpus_sample50.txt"
+  rm -f "$packed" "$work/cut.$ext" "$work/bad.$ext" "$work/corpus_sample50.txt" "$work/cut.out" \
+    "$work/bad.out"
 done
 
 # Several inputs, and a batch of them; options that cannot go together fail before anything is
@@ -510,6 +511,8 @@ while IFS='|' read -r want command check_out; do
 done <<'CASES'
 0|"$lotrix" --header=5 "$work/two.txt" 3 -o -|cmp -s "$work/out" "$work/two.txt" && [[ $(cat "$work/err") == *"two.txt: has only 2 lines, all of them header; the sample is the header alone" ]]
 0|"$lotrix" --header -n 5 "$work/two.txt" "$work/two.txt"|[[ $(cat "$work/out") == $'head\nx\nx' ]]
+0|"$lotrix" -n 5 "$work/one" "$work/two.txt"|[[ $(cat "$work/out") == $'one\nhead\nx' ]]
+0|"$lotrix" --header -n 5 "$work/two.txt" "$work/lines.txt"|[[ $(head -n 1 "$work/out") == head && $(wc -l <"$work/out") -eq 6 ]]
 0|"$lotrix" -n 7 "$work/corpus.txt" "$work/two.txt"|[[ $(wc -l <"$work/out") -eq 7 && ! -e $work/corpus_sample7.txt ]]
 0|"$lotrix" --each --seed 9 -n 50 "$work/two.txt" "$work/corpus.txt"|[[ -s $work/two_sample50.txt ]] && cmp -s "$work/corpus_sample50.txt" <("$lotrix" --seed 10 "$work/corpus.txt" 50 -o -)
 1|"$lotrix" --each -n 1 "$work/missing.txt" "$work/two.txt"|[[ $(cat "$work/err") == *"missing.txt: No such file"* && -s $work/two_sample1.txt ]]

@@ -505,6 +505,18 @@ TEST(SampleProperty, EveryInputGivesACorrectSampleAndTheSameFromAFileAsFromAPipe
   EXPECT_EQ(failed, 0) << "cases failed of " << cases << ", by fault:" << summary;
 }
 
+// Whether two samples are the same, saying where they part if not: a failure's message stays
+// short however large they are.
+testing::AssertionResult Same(const std::string& got, const std::string& wanted) {
+  if (got == wanted) return testing::AssertionSuccess();
+  const auto at = std::mismatch(got.begin(), got.end(), wanted.begin(), wanted.end());
+  const auto offset = static_cast<std::size_t>(at.first - got.begin());
+  return testing::AssertionFailure()
+         << got.size() << " bytes against " << wanted.size() << ", parting at byte " << offset
+         << ": " << oracle::Escaped(got.substr(offset)) << " against "
+         << oracle::Escaped(wanted.substr(std::min(offset, wanted.size())));
+}
+
 // `text` in gzip's format, as a compressed corpus file holds it.
 std::string Gzipped(const std::string& text) {
   z_stream stream{};
@@ -583,12 +595,12 @@ TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
     rest.erase(0, rest.starts_with(text.mark) ? text.mark.size() : 0);
     // (Unless what follows the header starts with the bytes of a mark, and is read otherwise.)
     if (oracle::Split(body).mark == text.mark) {
-      EXPECT_EQ(headed, k + rest.size() > 0 ? std::string(text.mark) + header + rest : "")
+      EXPECT_TRUE(Same(headed, k + rest.size() > 0 ? std::string(text.mark) + header + rest : ""))
           << "--header=" << k;
     }
     sampler.Write(input);
     if (k == lines && lines > 0) {
-      EXPECT_EQ(sample(size, withHeader), std::string(text.mark) + header)
+      EXPECT_TRUE(Same(sample(size, withHeader), std::string(text.mark) + header))
           << "a header past the end";
     }
 
@@ -611,11 +623,12 @@ TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
     // (A last line without an ending gets its own part's ending, which is the whole input's
     // where the input ends its lines alike.)
     if (!text.lastUnended || (shape.endings != Shape::kMixed && !shape.leadingCrlf)) {
-      EXPECT_EQ(sample(size, [&](auto& r) { r.inputs = names; }), plain.sample)
+      EXPECT_TRUE(Same(sample(size, [&](auto& r) { r.inputs = names; }), plain.sample))
           << "cut in " << parts.size();
     }
     WriteFile(sampler.Path("input.gz"), Gzipped(input));
-    EXPECT_EQ(sample(size, [&](auto& r) { r.inputs = {sampler.Path("input.gz")}; }), plain.sample)
+    EXPECT_TRUE(
+        Same(sample(size, [&](auto& r) { r.inputs = {sampler.Path("input.gz")}; }), plain.sample))
         << "gzip";
 
     // A share, which must come to a count.
@@ -624,9 +637,8 @@ TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
     share.share = dice.Pick<std::uint64_t>({0, 100'000'000, dice.Below(100'000'001)});
     const std::string byCount = sampler.FromFile(share.Of(lines), seed).sample;
     for (const bool pipe : {false, true}) {
-      EXPECT_EQ(sample(
-                    0, [&](auto& r) { r.size = share; }, pipe),
-                byCount)
+      const auto asShare = [&](auto& r) { r.size = share; };
+      EXPECT_TRUE(Same(sample(0, asShare, pipe), byCount))
           << share.share << " parts of 10^8" << (pipe ? ", from a pipe" : "");
     }
 
@@ -635,9 +647,9 @@ TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
     if (!shape.stray) {
       const auto shuffled = [&](auto& r) { r.shuffle = true; };
       const std::string order = sample(size, shuffled);
-      EXPECT_EQ(SortedLines(order, text), SortedLines(plain.sample, text)) << "--shuffle";
+      EXPECT_TRUE(SortedLines(order, text) == SortedLines(plain.sample, text)) << "--shuffle";
       EXPECT_EQ(order.substr(0, text.mark.size()), plain.sample.substr(0, text.mark.size()));
-      EXPECT_EQ(sample(size, shuffled, true), order) << "--shuffle, from a pipe";
+      EXPECT_TRUE(Same(sample(size, shuffled, true), order)) << "--shuffle, from a pipe";
     }
 
     // Lines drawn with replacement: as many as asked, each an input line, in input order (a line
@@ -652,7 +664,7 @@ TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
       while (at < lines && text.Rendered(at) != line) ++at;
       ASSERT_LT(at, lines) << "--replace: " << oracle::Escaped(line) << " out of order";
     }
-    EXPECT_EQ(sample(draws, replaced, true), drawn) << "--replace, from a pipe";
+    EXPECT_TRUE(Same(sample(draws, replaced, true), drawn)) << "--replace, from a pipe";
 
     // Lines by chance: distinct lines in input order, the file's and the pipe's the same.
     const double chance = dice.Pick({0.0, 1.0, static_cast<double>(dice.Below(1000)) / 1000});
@@ -664,7 +676,7 @@ TEST(SampleProperty, EveryModeIsThePlainSampleAsItsOptionSays) {
     const std::size_t keptLines = LinesOf(kept, text).size();
     EXPECT_TRUE(oracle::Check(input, keptLines, kept).ok) << "--prob " << chance;
     EXPECT_EQ(keptLines, chance == 1.0 ? lines : chance == 0.0 ? 0 : keptLines);
-    EXPECT_EQ(sample(0, byChance, true), kept) << "--prob, from a pipe";
+    EXPECT_TRUE(Same(sample(0, byChance, true), kept)) << "--prob, from a pipe";
   }
 }
 
@@ -850,6 +862,28 @@ std::string Fixed(int lines, int width, const std::string& ending) {
     text += ending;
   }
   return text;
+}
+
+// Past 4 MiB a shuffled sample is dealt into piles, and past 2^21 draws with replacement the
+// sorted runs of draws are merged: every line still comes, as often as it should, in the order
+// it should.
+TEST(SampleProperty, LargeShufflesAndDrawsGoThroughTemporaryFilesWhole) {
+  Sampler sampler;
+  const std::string input = Fixed(60000, 100, "\n");  // 6 MB
+  sampler.Write(input);
+  const Outcome shuffled = sampler.ToStandardOutput(60000, 3, [](auto& r) { r.shuffle = true; });
+  ASSERT_EQ(shuffled.error, "");
+  std::vector<std::string_view> lines = oracle::Split(shuffled.sample).lines;
+  EXPECT_FALSE(std::is_sorted(lines.begin(), lines.end()));
+  std::sort(lines.begin(), lines.end());
+  EXPECT_TRUE(lines == oracle::Split(input).lines);
+  sampler.Write(NumberedLines(10));
+  const std::uint64_t draws = (std::uint64_t{1} << 21) + 1;
+  const Outcome drawn = sampler.ToStandardOutput(draws, 1, [](auto& r) { r.replace = true; });
+  ASSERT_EQ(drawn.error, "");
+  lines = oracle::Split(drawn.sample).lines;
+  EXPECT_EQ(lines.size(), draws);
+  EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
 }
 
 struct GoldenInput {

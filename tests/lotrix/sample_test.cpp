@@ -212,6 +212,7 @@ TEST(DefaultOutputPath, PutsTheSampleBesideTheInput) {
   EXPECT_EQ(lotrix::DefaultOutputPath("lines.txt", 30), "lines_sample30.txt");
   EXPECT_EQ(lotrix::DefaultOutputPath("/data/notes", 30), "/data/notes_sample30");
   EXPECT_EQ(lotrix::DefaultOutputPath("d/a.tar.gz", 5), "d/a.tar_sample5.gz");
+  EXPECT_EQ(lotrix::DefaultOutputPath("d/Hits.TXT.GZ", 5, true), "d/Hits_sample5.TXT");
   EXPECT_EQ(lotrix::DefaultOutputPath("/data/corpus v2/hits.txt", 0),
             "/data/corpus v2/hits_sample0.txt");
   // Taken names are followed by numbered ones, the extension kept last.
