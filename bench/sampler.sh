@@ -144,21 +144,21 @@ modes() {
   header "the options on 512 MiB of 100-byte lines (5.4 million), beside shuf"
   read -r cat_s kb < <(measure "$f" cat "$f")
   row "cat big.txt >/dev/null" "$cat_s" "$kb" "$cat_s"
-  while IFS='|' read -r label command; do
+  while IFS='@' read -r label command; do
     read -r s kb < <(measure "$f" sh -c "$command" sh "$f" "$lotrix" "$work" </dev/null)
     row "$label" "$s" "$kb" "$cat_s"
   done <<'ROWS'
-lotrix big.txt 10%|"$2" --seed 1 -o "$3/s.txt" "$1" 10%
-lotrix --prob 0.1 big.txt|"$2" --seed 1 -o "$3/s.txt" --prob 0.1 "$1"
-shuf -n 30 big.txt|shuf -n 30 "$1"
-lotrix --shuffle big.txt 30|"$2" --seed 1 -o "$3/s.txt" --shuffle "$1" 30
-shuf big.txt (all lines)|shuf "$1"
-lotrix --shuffle big.txt 100%|"$2" --seed 1 -o "$3/s.txt" --shuffle "$1" 100%
-cat big.txt | lotrix --shuffle - 100%|cat "$1" | "$2" --seed 1 --shuffle - 100%
-shuf -r -n 1000000 big.txt|shuf -r -n 1000000 "$1"
-lotrix --replace big.txt 1000000|"$2" --seed 1 -o "$3/s.txt" --replace "$1" 1000000
-lotrix -n 30 big.txt big.txt|"$2" --seed 1 -o "$3/s.txt" -n 30 "$1" "$1"
-lotrix --header --with-name -n 30 big.txt|"$2" --seed 1 -o "$3/s.txt" --header --with-name -n 30 "$1"
+lotrix big.txt 10%@"$2" --seed 1 -o "$3/s.txt" "$1" 10%
+lotrix --prob 0.1 big.txt@"$2" --seed 1 -o "$3/s.txt" --prob 0.1 "$1"
+shuf -n 30 big.txt@shuf -n 30 "$1"
+lotrix --shuffle big.txt 30@"$2" --seed 1 -o "$3/s.txt" --shuffle "$1" 30
+shuf big.txt (all lines)@shuf "$1"
+lotrix --shuffle big.txt 100%@"$2" --seed 1 -o "$3/s.txt" --shuffle "$1" 100%
+cat big.txt | lotrix --shuffle - 100%@cat "$1" | "$2" --seed 1 --shuffle - 100%
+shuf -r -n 1000000 big.txt@shuf -r -n 1000000 "$1"
+lotrix --replace big.txt 1000000@"$2" --seed 1 -o "$3/s.txt" --replace "$1" 1000000
+lotrix -n 30 big.txt big.txt@"$2" --seed 1 -o "$3/s.txt" -n 30 "$1" "$1"
+lotrix --header --with-name -n 30 big.txt@"$2" --seed 1 -o "$3/s.txt" --header --with-name -n 30 "$1"
 ROWS
 }
 
