@@ -111,6 +111,18 @@ std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
   return std::nullopt;
 }
 
+std::optional<Error> CopySpill(Spill& spill, Sink& output) {
+  IoBuffer buffer(kChunk);
+  for (std::uint64_t at = 0; at < spill.Size();) {
+    auto got = spill.ReadAt(at, buffer.data(), buffer.size());
+    if (!got) return got.error();
+    if (*got == 0) return Spill::CameBackShort();
+    if (auto error = output.Write(buffer.data(), *got)) return error;
+    at += *got;
+  }
+  return std::nullopt;
+}
+
 std::optional<Error> FeedSpill(Spill& spill, LineScanner& scanner,
                                const std::optional<Error>& failure) {
   IoBuffer buffer(kChunk);

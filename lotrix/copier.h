@@ -48,6 +48,9 @@ std::optional<Error> CopyChosen(StreamDraw& draw, StreamDraw::Chosen& chosen,
                                 const TextFormat& format, const std::string& lastEnding,
                                 Sink& output);
 
+// Writes all that `spill` holds to `output`.
+std::optional<Error> CopySpill(Spill& spill, Sink& output);
+
 // Feeds all that `spill` holds to `scanner`; stops early once `failure` holds an error.
 std::optional<Error> FeedSpill(Spill& spill, LineScanner& scanner,
                                const std::optional<Error>& failure);

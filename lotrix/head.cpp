@@ -1,6 +1,6 @@
 #include "head.h"
 
-#include "buffer.h"
+#include "copier.h"
 
 namespace lotrix {
 
@@ -22,15 +22,7 @@ std::optional<Error> Head::Write(OutputFile& output) {
   if (written_) return std::nullopt;
   written_ = true;
   if (auto error = output.Write(mark_.data(), mark_.size())) return error;
-  IoBuffer buffer(kChunk);
-  for (std::uint64_t at = 0; at < header_.Size();) {
-    auto got = header_.ReadAt(at, buffer.data(), buffer.size());
-    if (!got) return got.error();
-    if (*got == 0) return Spill::CameBackShort();
-    if (auto error = output.Write(buffer.data(), *got)) return error;
-    at += *got;
-  }
-  return std::nullopt;
+  return CopySpill(header_, output);
 }
 
 }  // namespace lotrix

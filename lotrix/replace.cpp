@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "copier.h"
 #include "reservoir.h"
 
 namespace lotrix {
@@ -112,14 +113,7 @@ std::optional<Error> RepeatDraw::Finish() {
     return Error{input_, "ends in half a UTF-16 character: its last line cannot be drawn twice"};
   }
   for (std::uint64_t copy = 1; copy < copies_; ++copy) {
-    IoBuffer buffer(std::min<std::uint64_t>(line_->Size(), std::uint64_t{64} << 10));
-    for (std::uint64_t at = 0; at < line_->Size();) {
-      auto got = line_->ReadAt(at, buffer.data(), buffer.size());
-      if (!got) return got.error();
-      if (*got == 0) return Spill::CameBackShort();
-      if (auto error = output_.Write(buffer.data(), *got)) return error;
-      at += *got;
-    }
+    if (auto error = CopySpill(*line_, output_)) return error;
   }
   line_.reset();
   return std::nullopt;
